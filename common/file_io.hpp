@@ -1,0 +1,51 @@
+// Files as both programs use them: always binary mode, so that a 0x0A or a
+// 0x1A byte is read and written unchanged on every system, and 64-bit
+// positions, so that a large file is measured correctly. Everything that
+// differs between systems stays in file_io.cpp.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace common {
+
+struct file_closer {
+    void operator()(std::FILE* f) const noexcept;
+};
+
+// An open stream that is closed when it goes out of scope.
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+// Opens `path` for binary reading. Null when it cannot be opened.
+file_ptr open_read(const std::string& path);
+
+// Creates `path` for binary writing, or cuts an existing file to length 0.
+// Null when it cannot be created.
+file_ptr open_write(const std::string& path);
+
+// Flushes and closes `f`. False when a buffered byte could not be written or
+// the close failed (a full disk shows up here at the latest).
+bool close_file(file_ptr& f);
+
+// Absolute seek to `offset` from the start. False on failure.
+bool seek_to(std::FILE* f, std::int64_t offset);
+
+// Current position, or nothing when the system cannot tell it.
+std::optional<std::int64_t> tell(std::FILE* f);
+
+// Length of the open file in bytes (the position at its end), leaving the
+// position at the start. Nothing when the length cannot be found.
+std::optional<std::int64_t> file_size(std::FILE* f);
+
+// Reads exactly `dst.size()` bytes. False on a short read; then `dst` holds
+// whatever was read before the end and must not be used.
+bool read_exact(std::FILE* f, std::span<std::uint8_t> dst);
+
+// Writes all of `src`. False when the stream reports an error.
+bool write_all(std::FILE* f, std::span<const std::uint8_t> src);
+
+}  // namespace common

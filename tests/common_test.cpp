@@ -1,0 +1,53 @@
+#include "file_io.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Every byte value, and the two that text mode would change on some systems
+// (0x0A and 0x1A), must come back exactly as written.
+TEST(FileIo, BinaryRoundTripKeepsEveryByte) {
+    std::array<std::uint8_t, 256> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i);
+    }
+    const std::string path = "common_test_roundtrip.bin";
+    {
+        auto out = common::open_write(path);
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(common::write_all(out.get(), bytes));
+        ASSERT_TRUE(common::close_file(out));
+    }
+    auto in = common::open_read(path);
+    ASSERT_TRUE(in);
+    EXPECT_EQ(common::file_size(in.get()), 256);
+    std::array<std::uint8_t, 256> back{};
+    ASSERT_TRUE(common::read_exact(in.get(), back));
+    EXPECT_EQ(back, bytes);
+    std::array<std::uint8_t, 1> more{};
+    EXPECT_FALSE(common::read_exact(in.get(), more));
+    in.reset();
+    std::remove(path.c_str());
+}
+
+TEST(FileIo, MissingFileDoesNotOpen) {
+    EXPECT_FALSE(common::open_read("common_test_no_such_file.bin"));
+}
+
+#ifndef _WIN32
+TEST(FileIo, FullDeviceIsReportedAtClose) {
+    auto out = common::open_write("/dev/full");
+    if (!out) {
+        GTEST_SKIP() << "/dev/full is not available";
+    }
+    const std::array<std::uint8_t, 4> bytes{1, 2, 3, 4};
+    common::write_all(out.get(), bytes);
+    EXPECT_FALSE(common::close_file(out));
+}
+#endif
+
+}  // namespace
