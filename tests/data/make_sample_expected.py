@@ -151,7 +151,8 @@ def to_shift_jis(units):
             out.append(u)
             continue
         code = None
-        if not 0xD800 <= u <= 0xDFFF:
+        # The font file starts at U+0391 and has no entry for U+FFFF.
+        if 0x391 <= u <= 0xFFFE and not 0xD800 <= u <= 0xDFFF:
             try:
                 code = chr(u).encode("shift_jis")
             except UnicodeEncodeError:
