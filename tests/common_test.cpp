@@ -1,4 +1,5 @@
 #include "file_io.hpp"
+#include "platform.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +39,8 @@ TEST(FileIo, MissingFileDoesNotOpen) {
     EXPECT_FALSE(common::open_read("common_test_no_such_file.bin"));
 }
 
-#ifndef _WIN32
 TEST(FileIo, FullDeviceIsReportedAtClose) {
+    PALM_SKIP_ON_WINDOWS("no full device; WriteErrorIsReportedAtClose covers a failed write");
     auto out = common::open_write("/dev/full");
     if (!out) {
         GTEST_SKIP() << "/dev/full is not available";
@@ -48,6 +49,22 @@ TEST(FileIo, FullDeviceIsReportedAtClose) {
     common::write_all(out.get(), bytes);
     EXPECT_FALSE(common::close_file(out));
 }
-#endif
+
+// A write that the stream refuses (here: a stream opened for reading) must
+// still be reported when the file is closed, on every system.
+TEST(FileIo, WriteErrorIsReportedAtClose) {
+    const std::string path = "common_test_read_only.bin";
+    {
+        auto out = common::open_write(path);
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(common::close_file(out));
+    }
+    auto in = common::open_read(path);
+    ASSERT_TRUE(in);
+    const std::array<std::uint8_t, 4> bytes{1, 2, 3, 4};
+    EXPECT_FALSE(common::write_all(in.get(), bytes));
+    EXPECT_FALSE(common::close_file(in));
+    std::remove(path.c_str());
+}
 
 }  // namespace
