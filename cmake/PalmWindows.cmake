@@ -2,6 +2,23 @@
 # the test programs, and GoogleTest compiled for Windows from the sources that
 # Debian ships (package googletest), since the build machine's GoogleTest
 # libraries are Linux ones. Nothing is downloaded.
+
+# palm_windows_program(TARGET): on Windows, embeds a manifest that makes UTF-8
+# the program's code page, so that file names in its arguments, in a file
+# list and in every open are the same bytes as on Linux (without it, Windows
+# hands the program its arguments in a local code page). Does nothing on other
+# systems. Applied to the programs and to the test programs.
+function(palm_windows_program target)
+  if(WIN32)
+    target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/palm_utf8.rc)
+  endif()
+endfunction()
+
+if(WIN32)
+  enable_language(RC)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/utf8.rc.in ${PROJECT_BINARY_DIR}/palm_utf8.rc @ONLY)
+endif()
+
 if(NOT (WIN32 AND CMAKE_CROSSCOMPILING))
   return()
 endif()
