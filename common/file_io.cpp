@@ -1,4 +1,12 @@
+// 64-bit off_t for fseeko/ftello on 32-bit Linux too (no effect elsewhere).
+#define _FILE_OFFSET_BITS 64
+
 #include "file_io.hpp"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace common {
 
@@ -14,6 +22,14 @@ file_ptr open_read(const std::string& path) {
 
 file_ptr open_write(const std::string& path) {
     return file_ptr(std::fopen(path.c_str(), "wb"));
+}
+
+bool set_binary_mode(std::FILE* f) {
+#ifdef _WIN32
+    return _setmode(_fileno(f), _O_BINARY) != -1;
+#else
+    return f != nullptr;
+#endif
 }
 
 bool close_file(file_ptr& f) {

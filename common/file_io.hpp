@@ -20,12 +20,23 @@ struct file_closer {
 // An open stream that is closed when it goes out of scope.
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
+// File names are byte strings, passed on unchanged: on Windows the programs
+// run with UTF-8 as their code page (see cmake/utf8.manifest), so a name reads
+// the same from the command line, from a file list and in the folder as on
+// Linux.
+
 // Opens `path` for binary reading. Null when it cannot be opened.
 file_ptr open_read(const std::string& path);
 
 // Creates `path` for binary writing, or cuts an existing file to length 0.
 // Null when it cannot be created.
 file_ptr open_write(const std::string& path);
+
+// Switches an already open stream (standard output or standard error) to
+// binary mode, so that a "\n" written to it is the one byte 0x0A on every
+// system instead of 0x0D 0x0A on Windows. Call it before the first byte is
+// written. False when the system refuses; always true off Windows.
+bool set_binary_mode(std::FILE* f);
 
 // Flushes and closes `f`. False when a buffered byte could not be written or
 // the close failed (a full disk shows up here at the latest).
