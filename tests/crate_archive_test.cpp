@@ -159,3 +159,22 @@ TEST_F(ArchiveLayout, FilesThatChangeAfterMeasuring) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundled sample inputs, packed through their file list, give exactly
+// the archive kept in tests/golden (dates zeroed).
+TEST(ArchiveGolden, SampleInputs) {
+    const auto examples = crate_test::fs::path(PALMPORT_SOURCE_DIR) / "examples";
+    const auto home = crate_test::fs::current_path();
+    const auto out = home / "crate_golden_sample.pdb";
+    crate_test::fs::current_path(examples);
+    const auto r = crate_test::run({"-f", "sample.list", out.string()});
+    crate_test::fs::current_path(home);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(crate_test::masked(crate_test::read_file(out)),
+              crate_test::read_file(crate_test::fs::path(PALMPORT_SOURCE_DIR) / "tests/golden/sample.pdb"));
+    crate_test::fs::remove(out);
+}
+
+}  // namespace
