@@ -81,6 +81,13 @@ void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
     std::fwrite(bytes, 1, static_cast<std::size_t>(count), fp);
 }
 
+// Input files are only measured or read in large blocks straight into our
+// own buffer; a stream buffer would cost a status query and a read-ahead per
+// file, which shows when thousands of small files are packed.
+void unbuffered(std::FILE* fp) {
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+}
+
 std::uint32_t current_pilot_time() {
     return unix_time_to_pilot_time(static_cast<std::int64_t>(std::time(nullptr)));
 }
@@ -147,6 +154,7 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
             std::fprintf(stderr, "not found %s\n", name.c_str());
             continue;
         }
+        unbuffered(fp.get());
         const auto size = common::file_size(fp.get());
         if (!size) {
             refuse("Can't measure " + name + ".");
@@ -190,10 +198,13 @@ int crate_main(int argc, char** argv) {
         }
         check_file_names(names);
 
+        // The buffer outlives the stream that uses it (declared first).
+        std::vector<char> out_buffer(archive_buffer_size);
         auto fp = common::open_write(archive);
         if (!fp) {
             refuse("Can't open outputfile " + archive + ".");
         }
+        std::setvbuf(fp.get(), out_buffer.data(), _IOFBF, out_buffer.size());
         const auto fi = collect_file_info(names);
         if (archive_size(fi) > max_archive_size) {
             refuse("Archive too large (4 GiB or more): " + archive);
@@ -304,6 +315,9 @@ bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
         std::fprintf(stderr, "file: %s\n", f.name.c_str());
         auto in = common::open_read(f.name);
         bool whole = static_cast<bool>(in);
+        if (whole) {
+            unbuffered(in.get());
+        }
         if (!whole) {
             std::fprintf(stderr, "Can't open %s; its record is filled with zero bytes.\n", f.name.c_str());
         }

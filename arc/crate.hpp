@@ -41,6 +41,7 @@ inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
 inline constexpr std::size_t list_piece_size = 255;    // the file list is read in pieces of at most this many bytes
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // file bytes are copied through this many at a time
+inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
 
 inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
 inline constexpr std::string_view creator_id = "QOVR";
