@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace crate {
@@ -150,12 +152,19 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         auto fp = name.empty() ? common::file_ptr() : common::open_read(name);
-        if (!fp) {
+        std::optional<std::int64_t> size;
+        if (fp) {
+            unbuffered(fp.get());
+            size = common::file_size(fp.get());
+        }
+        // A folder is not a file. Some systems refuse to open one; others open
+        // it and then give no length or a nonsensical one, and only then is
+        // it worth asking, so that it is not found everywhere alike.
+        std::error_code ec;
+        if (!fp || ((!size || *size > max_file_size) && std::filesystem::is_directory(name, ec))) {
             std::fprintf(stderr, "not found %s\n", name.c_str());
             continue;
         }
-        unbuffered(fp.get());
-        const auto size = common::file_size(fp.get());
         if (!size) {
             refuse("Can't measure " + name + ".");
         }

@@ -95,7 +95,7 @@ void check_file_names(std::span<const std::string> names);
 // "not found <name>" and gives {"", 0}; any other prints "<name>: <size>"
 // and gives {name, size}. Throws when a file's length cannot be found
 // ("Can't measure <name>.") or is 2 GiB or more ("File too large ...").
-// An empty name is reported as not found without an attempt to open it.
+// An empty name and a folder are reported as not found too.
 std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
 
 // Length in bytes of the archive that the files make: 88 + 10N + all sizes.
