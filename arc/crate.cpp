@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
@@ -75,6 +75,10 @@ std::string base_name(std::string_view filename) {
     throw common::fatal_error(message);
 }
 
+[[noreturn]] void refuse_too_many_files() {
+    refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
+}
+
 void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
     std::uint8_t bytes[4];
     for (int i = 0; i < count; ++i) {
@@ -115,7 +119,7 @@ std::vector<std::string> make_filelist(const std::string& filename) {
             break;
         }
         if (names.size() == max_files) {
-            refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
+            refuse_too_many_files();
         }
         // The name is the first word; a piece without one gives an empty
         // name, which is packed like a file that was not found.
@@ -138,7 +142,7 @@ std::vector<std::string> make_filelist(const std::string& filename) {
 
 void check_file_names(std::span<const std::string> names) {
     if (names.size() > max_files) {
-        refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
+        refuse_too_many_files();
     }
     for (const auto& name : names) {
         if (name.size() > max_name_length) {
@@ -157,9 +161,9 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
             unbuffered(fp.get());
             size = common::file_size(fp.get());
         }
-        // A folder is not a file. Some systems refuse to open one; others open
-        // it and then give no length or a nonsensical one, and only then is
-        // it worth asking, so that it is not found everywhere alike.
+        // A folder is not a file. Some systems refuse to open one; where one
+        // opens, it gives no length or an absurd one, and only then is the
+        // extra folder check made. Either way a folder is "not found".
         std::error_code ec;
         if (!fp || ((!size || *size > max_file_size) && std::filesystem::is_directory(name, ec))) {
             std::fprintf(stderr, "not found %s\n", name.c_str());

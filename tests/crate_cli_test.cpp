@@ -66,6 +66,7 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
          "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, 0},
 #ifndef _WIN32
         {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, 0},
+        {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
         {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the close
         {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
 #endif
