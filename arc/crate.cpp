@@ -1,0 +1,412 @@
+#include "crate.hpp"
+
+#include "fatal_error.hpp"
+#include "file_io.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+namespace crate {
+
+std::int32_t uid = 0;
+
+namespace {
+
+// White space as the C locale sees it; the file list is plain bytes.
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digit_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A' + 10;
+    }
+    return 99;
+}
+
+// Reads a number the way strtol does (leading white space, a sign, in base
+// 16 an optional "0x" or "0X", digits up to the first one that does not
+// belong), clamped to the 32-bit range so that every system gives the same
+// result. No digits give 0.
+std::int32_t parse_number(std::string_view s, int base) {
+    std::size_t i = 0;
+    while (i < s.size() && is_space(s[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    if (base == 16 && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
+        digit_value(s[i + 2]) < 16) {
+        i += 2;
+    }
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t value = 0;
+    for (; i < s.size() && digit_value(s[i]) < base; ++i) {
+        value = std::min(value * base + digit_value(s[i]), limit);
+    }
+    if (negative) {
+        return static_cast<std::int32_t>(-value);
+    }
+    return static_cast<std::int32_t>(std::min(value, limit - 1));
+}
+
+std::string base_name(std::string_view filename) {
+    const auto slash = filename.rfind('/');
+    return std::string(slash == std::string_view::npos ? filename : filename.substr(slash + 1));
+}
+
+[[noreturn]] void refuse(const std::string& message) {
+    throw common::fatal_error(message);
+}
+
+[[noreturn]] void refuse_too_many_files() {
+    refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
+}
+
+void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
+    std::uint8_t bytes[4];
+    for (int i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(val >> (8 * (count - 1 - i)));
+    }
+    std::fwrite(bytes, 1, static_cast<std::size_t>(count), fp);
+}
+
+// Input files are only measured or read in large blocks straight into our
+// own buffer; a stream buffer would cost a status query and a read-ahead per
+// file, which shows when thousands of small files are packed.
+void unbuffered(std::FILE* fp) {
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+}
+
+std::uint32_t current_pilot_time() {
+    return unix_time_to_pilot_time(static_cast<std::int64_t>(std::time(nullptr)));
+}
+
+}  // namespace
+
+// ---- command line, file list, file sizes --------------------------------
+
+std::vector<std::string> make_filelist(const std::string& filename) {
+    std::fprintf(stderr, "Reading file list[%s]\n", filename.c_str());
+    auto fp = common::open_read(filename);
+    if (!fp) {
+        refuse("Can't open outputfile " + filename + ".");
+    }
+    std::vector<std::string> names;
+    char piece[list_piece_size + 1];
+    for (;;) {
+        errno = 0;
+        if (std::fgets(piece, sizeof piece, fp.get()) == nullptr) {
+            if (std::ferror(fp.get()) != 0) {
+                refuse(std::string("fgets: ") + std::strerror(errno));
+            }
+            break;
+        }
+        if (names.size() == max_files) {
+            refuse_too_many_files();
+        }
+        // The name is the first word; a piece without one gives an empty
+        // name, which is packed like a file that was not found.
+        const std::string_view text(piece);
+        std::size_t begin = 0;
+        while (begin < text.size() && is_space(text[begin])) {
+            ++begin;
+        }
+        std::size_t end = begin;
+        while (end < text.size() && !is_space(text[end])) {
+            ++end;
+        }
+        names.emplace_back(text.substr(begin, end - begin));
+    }
+    for (const auto& name : names) {
+        std::fprintf(stderr, "%s\n", name.c_str());
+    }
+    return names;
+}
+
+void check_file_names(std::span<const std::string> names) {
+    if (names.size() > max_files) {
+        refuse_too_many_files();
+    }
+    for (const auto& name : names) {
+        if (name.size() > max_name_length) {
+            refuse("File name too long (at most " + std::to_string(max_name_length) + " characters): " + name);
+        }
+    }
+}
+
+std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
+    std::vector<fileinfo> fi(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        auto fp = name.empty() ? common::file_ptr() : common::open_read(name);
+        std::optional<std::int64_t> size;
+        if (fp) {
+            unbuffered(fp.get());
+            size = common::file_size(fp.get());
+        }
+        // A folder is not a file. Some systems refuse to open one; where one
+        // opens, it gives no length or an absurd one, and only then is the
+        // extra folder check made. Either way a folder is "not found".
+        std::error_code ec;
+        if (!fp || ((!size || *size > max_file_size) && std::filesystem::is_directory(name, ec))) {
+            std::fprintf(stderr, "not found %s\n", name.c_str());
+            continue;
+        }
+        if (!size) {
+            refuse("Can't measure " + name + ".");
+        }
+        if (*size > max_file_size) {
+            refuse("File too large (2 GiB or more): " + name);
+        }
+        fi[i].name = name;
+        fi[i].size = static_cast<std::int32_t>(*size);
+        std::fprintf(stderr, "%s: %d\n", name.c_str(), static_cast<int>(fi[i].size));
+    }
+    return fi;
+}
+
+std::int64_t archive_size(std::span<const fileinfo> fi) {
+    std::int64_t total = 88 + 10 * static_cast<std::int64_t>(fi.size());
+    for (const auto& f : fi) {
+        total += f.size;
+    }
+    return total;
+}
+
+int crate_main(int argc, char** argv) {
+    uid = 0;
+    try {
+        if (argc < 3) {
+            refuse(std::string(usage_text));
+        }
+        const bool list_form = std::string_view(argv[1]).starts_with("-f");
+        if (list_form && argc < 4) {
+            refuse(std::string(usage_text));
+        }
+        std::vector<std::string> names;
+        std::string archive;
+        if (list_form) {
+            names = make_filelist(argv[2]);
+            archive = argv[3];
+        } else {
+            archive = argv[1];
+            names.assign(argv + 2, argv + argc);
+        }
+        check_file_names(names);
+
+        // The buffer outlives the stream that uses it (declared first).
+        std::vector<char> out_buffer(archive_buffer_size);
+        auto fp = common::open_write(archive);
+        if (!fp) {
+            refuse("Can't open outputfile " + archive + ".");
+        }
+        std::setvbuf(fp.get(), out_buffer.data(), _IOFBF, out_buffer.size());
+        const auto fi = collect_file_info(names);
+        if (archive_size(fi) > max_archive_size) {
+            refuse("Archive too large (4 GiB or more): " + archive);
+        }
+        const auto num = static_cast<std::int32_t>(fi.size());
+        output_header(fp.get(), database_name, creator_id, num + 1);
+        output_record_entry_header(fp.get(), fi);
+        output_delimiter(fp.get());
+        output_app_info();
+        output_sort_info();
+        output_first_record(fp.get(), fi);
+        const bool complete = output_record(fp.get(), fi);
+        if (!common::close_file(fp)) {
+            refuse("Can't write outputfile " + archive + ".");
+        }
+        return complete ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+        refuse(std::string("calloc: ") + std::strerror(ENOMEM));
+    } catch (const std::length_error&) {
+        refuse(std::string("calloc: ") + std::strerror(ENOMEM));
+    }
+}
+
+// ---- archive writer ------------------------------------------------------
+
+void put4b(std::int32_t val, std::FILE* fp) {
+    put_bytes(fp, static_cast<std::uint32_t>(val), 4);
+}
+
+void put3b(std::int32_t val, std::FILE* fp) {
+    put_bytes(fp, static_cast<std::uint32_t>(val), 3);
+}
+
+void put2b(std::int32_t val, std::FILE* fp) {
+    put_bytes(fp, static_cast<std::uint32_t>(val), 2);
+}
+
+std::uint32_t unix_time_to_pilot_time(std::int64_t t) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) + 2082844800u);
+}
+
+void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num) {
+    constexpr std::size_t name_field = 32;
+    if (name.size() >= name_field) {
+        refuse("the name length should be less than 32 chars.");
+    }
+    std::uint8_t field[name_field] = {};
+    std::copy(name.begin(), name.end(), field);
+    std::fwrite(field, 1, name_field, fp);
+    put2b(0, fp);  // attributes
+    put2b(0, fp);  // version
+    put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // creation date
+    put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // modification date
+    put4b(0, fp);  // last backup date
+    put4b(0, fp);  // modification number
+    put4b(0, fp);  // application info offset: none
+    put4b(0, fp);  // sort info offset: none
+    put4b(0x44415441, fp);  // type "DATA"
+    for (std::size_t i = 0; i < 4; ++i) {
+        std::fputc(i < id.size() ? static_cast<unsigned char>(id[i]) : 0, fp);
+    }
+    put4b(0, fp);  // unique ID seed
+    put4b(0, fp);  // next record list ID
+    put2b(num, fp);
+}
+
+void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi) {
+    // Offsets are 32-bit fields; the caller has refused archives of 4 GiB or
+    // more, so unsigned arithmetic here never wraps for a written archive.
+    const auto num = static_cast<std::uint32_t>(fi.size());
+    std::uint32_t offset = 8 * (num + 1) + 80;  // header, record list, delimiter
+    put4b(static_cast<std::int32_t>(offset), fp);
+    std::fputc(0, fp);
+    put3b(0, fp);
+    offset += 2 * num;  // the size record
+    for (const auto& f : fi) {
+        put4b(static_cast<std::int32_t>(offset), fp);
+        std::fputc(0, fp);
+        put3b(get_uid_from_filename(f.name), fp);
+        offset += static_cast<std::uint32_t>(f.size);
+    }
+}
+
+void output_delimiter(std::FILE* fp) {
+    put2b(0, fp);
+}
+
+void output_app_info() {}
+
+void output_sort_info() {}
+
+void output_first_record(std::FILE* fp, std::span<const fileinfo> fi) {
+    for (const auto& f : fi) {
+        put2b(f.size, fp);
+    }
+}
+
+bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
+    bool complete = true;
+    std::vector<std::uint8_t> buffer;
+    for (const auto& f : fi) {
+        if (f.size <= 0) {
+            continue;
+        }
+        if (buffer.empty()) {
+            buffer.resize(copy_buffer_size);
+        }
+        std::fprintf(stderr, "file: %s\n", f.name.c_str());
+        auto in = common::open_read(f.name);
+        bool whole = static_cast<bool>(in);
+        if (whole) {
+            unbuffered(in.get());
+        }
+        if (!whole) {
+            std::fprintf(stderr, "Can't open %s; its record is filled with zero bytes.\n", f.name.c_str());
+        }
+        auto remaining = static_cast<std::size_t>(f.size);
+        while (remaining > 0) {
+            const std::size_t n = std::min(remaining, buffer.size());
+            const std::size_t got = whole ? std::fread(buffer.data(), 1, n, in.get()) : 0;
+            if (got < n) {
+                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got),
+                          buffer.begin() + static_cast<std::ptrdiff_t>(n), std::uint8_t{0});
+                if (whole) {
+                    std::fprintf(stderr, "Can't read %s fully; its record is padded with zero bytes.\n",
+                                 f.name.c_str());
+                    whole = false;
+                }
+            }
+            if (!common::write_all(outfp, std::span<const std::uint8_t>(buffer.data(), n))) {
+                return false;
+            }
+            remaining -= n;
+        }
+        complete = complete && whole;
+    }
+    return complete;
+}
+
+// ---- unique IDs from names ----------------------------------------------
+
+bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_t& chunk) {
+    const auto underscore = name.find('_');
+    if (underscore == std::string_view::npos) {
+        return false;
+    }
+    const auto index_field = name.substr(underscore + 1);
+    block = parse_number(name.substr(0, underscore), 16);
+    chunk = parse_number(index_field.substr(0, index_field.find('.')), 10);
+    return true;
+}
+
+bool parse_cg_filename(std::string_view name, std::int32_t& id) {
+    for (const auto& picture : fixed_picture_names) {
+        if (name.size() >= picture.compared &&
+            name.substr(0, picture.compared) == picture.prefix.substr(0, picture.compared)) {
+            id = picture.id;
+            return true;
+        }
+    }
+    const auto zero = name.find('0');
+    if (zero == std::string_view::npos) {
+        return false;
+    }
+    const auto number = name.substr(zero);
+    id = parse_number(number.substr(0, number.find('.')), 10);
+    return true;
+}
+
+std::int32_t get_uid_from_filename(std::string_view filename) {
+    const std::string base = base_name(filename);
+    const std::string_view b = base;
+    if (b.starts_with("0x")) {
+        std::int32_t block = 0;
+        std::int32_t chunk = 0;
+        if (parse_text_filename(b, block, chunk)) {
+            const auto id = static_cast<std::int32_t>(2500 + 20 * std::int64_t{block} + chunk);
+            std::fprintf(stderr, "%s: %d(%d:%d)\n", base.c_str(), static_cast<int>(id), static_cast<int>(block),
+                         static_cast<int>(chunk));
+            return id;
+        }
+    } else if (b.starts_with("CG") || b.starts_with("ZOPA")) {
+        std::int32_t id = 0;
+        if (parse_cg_filename(b, id)) {
+            std::fprintf(stderr, "%s: %d\n", base.c_str(), static_cast<int>(id));
+            return id;
+        }
+    }
+    return uid++;
+}
+
+}  // namespace crate

@@ -1,0 +1,175 @@
+// crate: packs files into one Palm OS database (PDB) of type "DATA".
+//
+// The archive is written in one forward pass: a 78-byte header, a record
+// list of N + 1 entries, two zero bytes, a size record (one 16-bit length per
+// file) and then every file's bytes unchanged. Each file's record carries a
+// unique ID derived from its name, so that the handheld finds a chunk by its
+// message block and string index, or a picture by its number.
+//
+// Run-ending failures throw common::fatal_error with the one-line message;
+// progress lines go straight to standard error as they happen.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace crate {
+
+// One input file. `name` is the name as given (at most 255 characters), or
+// empty for a file that could not be opened; `size` is its length in bytes,
+// 0 for a file that could not be opened.
+struct fileinfo {
+    std::string name;
+    std::int32_t size = 0;
+};
+
+// The unique ID that the next name without a recognised form receives.
+// crate_main sets it to 0 before anything else; get_uid_from_filename reads
+// and advances it.
+extern std::int32_t uid;
+
+// Limits that follow from the archive's field widths, checked before the
+// first byte of the archive is written.
+inline constexpr std::size_t max_files = 65534;        // the record count is 16 bits and counts the size record
+inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 characters with its closing zero
+inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
+inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
+inline constexpr std::size_t list_piece_size = 255;    // the file list is read in pieces of at most this many bytes
+inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // file bytes are copied through this many at a time
+inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
+
+inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
+inline constexpr std::string_view creator_id = "QOVR";
+inline constexpr std::string_view usage_text = "usage: crate [-f filelist] archive file_1 ... file_N";
+
+// Picture names with a fixed ID: a base name whose first `compared`
+// characters equal those of `prefix` (case-sensitive) gets `id`. The entries
+// are tried in this order and the first match wins.
+struct picture_name {
+    std::string_view prefix;
+    std::size_t compared;
+    std::int32_t id;
+};
+inline constexpr std::array<picture_name, 7> fixed_picture_names{{
+    {"CGRUMO", 6, 2499},
+    {"CGBLACK", 7, 2498},
+    {"ZOPA01", 6, 2497},
+    {"ZOPA02", 6, 2496},
+    {"ZOPA03", 6, 2495},
+    {"ZOPA04", 6, 2494},
+    {"ZOPA05", 6, 2493},
+}};
+
+// ---- command line, file list, file sizes --------------------------------
+
+// The whole program: reads the command line (`archive file_1 ... file_N` or
+// `-f filelist archive`), gathers and measures the input files and writes the
+// archive. Returns 0 after a complete archive, 1 after an archive whose
+// records could not all be filled from their files (each such file was named
+// on standard error). Throws common::fatal_error for the usage text, a file
+// list or archive that cannot be opened or written, a refused input (too many
+// files, a name or a file too long) and a failed allocation ("calloc: ...").
+int crate_main(int argc, char** argv);
+
+// Reads the file list `filename`: prints "Reading file list[<name>]", then
+// reads the list in pieces (a piece ends behind a line feed, after 255 bytes,
+// or at the end of the file); each piece is one entry named by its first
+// white-space-delimited word, an empty name for a piece without a word. Prints
+// every name on its own line after the whole list has been read, and returns
+// the names in list order (their count is the vector's size).
+// Throws "Can't open outputfile <name>." when the list cannot be opened,
+// "fgets: <system text>" on a read error, and the too-many-files refusal
+// when the list holds more than `max_files` entries.
+std::vector<std::string> make_filelist(const std::string& filename);
+
+// Refuses (throws) a list of more than `max_files` names or one holding a
+// name longer than `max_name_length` characters. Prints nothing otherwise.
+void check_file_names(std::span<const std::string> names);
+
+// Measures every named file in order. A file that cannot be opened prints
+// "not found <name>" and gives {"", 0}; any other prints "<name>: <size>"
+// and gives {name, size}. Throws when a file's length cannot be found
+// ("Can't measure <name>.") or is 2 GiB or more ("File too large ...").
+// An empty name and a folder are reported as not found too.
+std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
+
+// Length in bytes of the archive that the files make: 88 + 10N + all sizes.
+std::int64_t archive_size(std::span<const fileinfo> fi);
+
+// ---- archive writer ------------------------------------------------------
+// The writers below leave write errors to the stream's error flag, which the
+// caller checks (std::ferror) before and when it closes the archive.
+
+// Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates from
+// the system clock, type "DATA", the first four characters of `id` (zero
+// bytes stand in for missing ones) and `num` records (low 16 bits). Throws
+// "the name length should be less than 32 chars." before writing anything
+// when `name` has 32 characters or more.
+void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num);
+
+// Writes the N + 1 record-list entries: the size record's entry, then one per
+// file with its offset and the low 24 bits of get_uid_from_filename(name),
+// called exactly once per file in order.
+void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi);
+
+// Writes the two zero bytes behind the record list.
+void output_delimiter(std::FILE* fp);
+
+// The archive has no application info block and no sort info block; these
+// write nothing and stand where those blocks would be.
+void output_app_info();
+void output_sort_info();
+
+// Writes the size record: the low 16 bits of every file's size, in order.
+void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
+
+// Copies the bytes of every file of non-zero size, in order, each preceded by
+// the line "file: <name>" on standard error. Every record gets exactly `size`
+// bytes: a file that cannot be opened or read whole any more is padded with
+// zero bytes and named on standard error. Memory use is bounded by
+// `copy_buffer_size` whatever the sizes. Stops early once a write to `outfp`
+// fails (the stream's error flag tells the caller). Returns false when any
+// record had to be padded.
+bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
+
+// Write the low 4, 3 or 2 bytes of `val`, most significant first.
+void put4b(std::int32_t val, std::FILE* fp);
+void put3b(std::int32_t val, std::FILE* fp);
+void put2b(std::int32_t val, std::FILE* fp);
+
+// Seconds since 1970 to seconds since 1904, modulo 2^32.
+std::uint32_t unix_time_to_pilot_time(std::int64_t t);
+
+// ---- unique IDs from names ----------------------------------------------
+
+// The unique ID of a packed file, from the base name of `filename` (the text
+// after its last "/"):
+//   "0x<block hex>_<index dec>..."  -> 2500 + 20 * block + index, and prints
+//                                      "<base>: <id>(<block>:<index>)";
+//   "CG..." or "ZOPA..." with a fixed
+//   prefix or a "0" digit           -> the picture ID, prints "<base>: <id>";
+//   anything else                   -> the counter `uid`, which advances.
+// A "0x" name without "_" and a picture name without "0" are counted too.
+std::int32_t get_uid_from_filename(std::string_view filename);
+
+// Reads block and index from a base name that begins with "0x": the block is
+// the text before the first "_", read as base 16 like strtol (the "0x" in
+// front is accepted); the index is the text from behind that "_" up to the
+// next "." (or the end of the name), read as base 10 like strtol. Numbers out
+// of the 32-bit range are clamped to it. Returns false, leaving both
+// unchanged, when the name holds no "_".
+bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_t& chunk);
+
+// The picture ID of a base name that begins with "CG" or "ZOPA": the ID of the
+// first matching fixed picture name, or else the decimal number that starts
+// at the first "0" of the name and ends before the next "." (or the end of
+// the name), read like strtol in base 10. Returns false, leaving `id`
+// unchanged, when no prefix matches and the name holds no "0".
+bool parse_cg_filename(std::string_view name, std::int32_t& id);
+
+}  // namespace crate

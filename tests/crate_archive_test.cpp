@@ -1,0 +1,98 @@
+// The archive's layout, byte for byte (dates masked), and how file bytes are
+// copied when files change between measuring and copying.
+#include "crate_test_support.hpp"
+
+#include <ctime>
+
+namespace {
+
+using namespace crate_test;
+
+// The 78-byte header of an archive of `records` records, dates zero.
+std::string header(char records) {
+    return std::string("Lanterns of Vesselmoor for Palm") + std::string(29, '\0') + "DATAQOVR" +
+           std::string(9, '\0') + records;
+}
+
+using Archive = scratch;
+
+// Files of 100 bytes, none (not found) and 50 bytes: the record list holds
+// 112, 118, 218, 218 and the IDs 0, 0, 1, 2; 268 bytes in all.
+TEST_F(Archive, ThreeFilesOneMissing) {
+    write_file("a", std::string(100, 'A'));
+    write_file("c", std::string(50, 'C'));
+    ASSERT_EQ(run({"out.pdb", "a", "missing", "c"}).status, 0);
+    const std::string list("\0\0\0\x70\0\0\0\0" "\0\0\0\x76\0\0\0\0" "\0\0\0\xDA\0\0\0\x01" "\0\0\0\xDA\0\0\0\x02"
+                           "\0\0" "\0\x64\0\0\0\x32", 40);
+    EXPECT_EQ(masked(read_file("out.pdb")), header(4) + list + std::string(100, 'A') + std::string(50, 'C'));
+}
+
+TEST_F(Archive, EmptyListGives88BytesDatedByTheClock) {
+    write_file("list", "");
+    const auto before = crate::unix_time_to_pilot_time(std::time(nullptr));
+    ASSERT_EQ(run({"-f", "list", "out.pdb"}).status, 0);
+    const auto after = crate::unix_time_to_pilot_time(std::time(nullptr));
+    const std::string got = read_file("out.pdb");
+    EXPECT_EQ(masked(got), header(1) + std::string("\0\0\0\x58\0\0\0\0\0\0", 10));
+    auto date = [&](int at) {
+        return std::uint32_t(std::uint8_t(got[at])) << 24 | std::uint8_t(got[at + 1]) << 16 | std::uint8_t(got[at + 2]) << 8 |
+               std::uint8_t(got[at + 3]);
+    };
+    EXPECT_LE(before, date(36));
+    EXPECT_LE(date(36), date(40));
+    EXPECT_LE(date(40), after);
+    EXPECT_EQ(crate::unix_time_to_pilot_time(2212122496), 0u);  // wraps modulo 2^32
+}
+
+// A size of 65536 keeps its low 16 bits in the size record but all its bytes;
+// a file larger than the copy buffer is copied unchanged; an ID of 2^24 or
+// more keeps its low 24 bits.
+TEST_F(Archive, WideSizesAndIds) {
+    std::string big(2 * crate::copy_buffer_size + 123, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    write_file("big", big);
+    write_file("e", std::string(65536, 'e'));
+    write_file("CG016777217.bmp", "c");
+    ASSERT_EQ(run({"out.pdb", "e", "big", "CG016777217.bmp"}).status, 0);
+    const std::string got = read_file("out.pdb");
+    const std::string list("\0\0\0\x70\0\0\0\0" "\0\0\0\x76\0\0\0\0" "\0\x01\0\x76\0\0\0\x01" "\0\x09\0\xF1\0\0\0\x01"
+                           "\0\0" "\0\0\0\x7B\0\x01", 40);
+    EXPECT_EQ(got.substr(78, 40), list);
+    EXPECT_EQ(got.substr(118), std::string(65536, 'e') + big + "c");
+}
+
+// A file that shrinks, vanishes or grows between measuring and copying: every
+// record keeps its announced length; the first two are padded with zero
+// bytes, named on standard error, and make the copy report failure.
+TEST_F(Archive, FilesThatChangeAfterMeasuring) {
+    write_file("s", std::string(100, 'S'));
+    write_file("v", "VVV");
+    write_file("g", "GG");
+    testing::internal::CaptureStderr();
+    const auto fi = crate::collect_file_info(std::vector<std::string>{"s", "v", "g"});
+    fs::resize_file("s", 40);
+    fs::remove("v");
+    write_file("g", "GGgrown");
+    auto out = common::open_write("out.bin");
+    EXPECT_FALSE(crate::output_record(out.get(), fi));
+    ASSERT_TRUE(common::close_file(out));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "s: 100\nv: 3\ng: 2\nfile: s\nCan't read s fully; its record is padded with zero bytes.\n"
+              "file: v\nCan't open v; its record is filled with zero bytes.\nfile: g\n");
+    EXPECT_EQ(read_file("out.bin"), std::string(40, 'S') + std::string(63, '\0') + "GG");
+}
+
+// The bundled sample inputs, packed through their file list, give exactly
+// the archive kept in tests/golden (dates zeroed).
+TEST_F(Archive, SampleInputsMatchTheGoldenArchive) {
+    const fs::path source(PALMPORT_SOURCE_DIR);
+    fs::current_path(source / "examples");
+    const auto r = run({"-f", "sample.list", (dir_ / "out.pdb").string()});
+    fs::current_path(dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(masked(read_file("out.pdb")), read_file(source / "tests/golden/sample.pdb"));
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+// The command line, the file list, every message in its order, the exit
+// statuses, the refusals and a full device; the last test runs the program.
+#include "crate_test_support.hpp"
+
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace crate_test;
+
+const std::string usage = "usage: crate [-f filelist] archive file_1 ... file_N\n";
+const std::string n255(255, 'n');
+
+using CommandLine = scratch;
+
+// Every message in its order, the exit status, and the archive's length (-1:
+// no archive). Sparse files of 2 GiB and of 4 GiB together are measured but
+// refused before any byte of the archive is written.
+TEST_F(CommandLine, MessagesStatusesAndArchive) {
+    write_file("a.bin", "hello");
+    write_file("0x7_00.txt", "xy");
+    write_file("CGRUMO.bmp", "");
+    write_file("list", "a.bin\n");
+    write_file("crlf", "  a.bin\r\n\r\nb.bin second\r\n0x7_00.txt");
+    write_file("big", std::string(3 * crate::copy_buffer_size, 'b'));
+    fs::create_directory("folder");
+    for (const char* name : {"huge", "m1", "m2", "m3"}) {
+        write_file(name, "");
+        fs::resize_file(name, name[0] == 'h' ? 0x80000000 : 0x7FFFFFFF);
+    }
+#ifndef _WIN32
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);  // a pipe opens but has no length
+    const std::string pipe_name = "/dev/fd/" + std::to_string(fds[0]);
+#endif
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+        int status;
+        std::intmax_t archive_size;
+    } cases[] = {
+        {{}, usage, 1, -1},
+        {{"out.pdb"}, usage, 1, -1},
+        {{"-f", "list"}, usage, 1, -1},  // the list is not read
+        {{"-fx", "list", "out.pdb", "ignored"}, "Reading file list[list]\na.bin\na.bin: 5\nfile: a.bin\n", 0, 103},
+        // CR LF, first word only, a word-less line (an empty name, packed as not found), no last line end
+        {{"-f", "crlf", "out.pdb"},
+         "Reading file list[crlf]\na.bin\n\nb.bin\n0x7_00.txt\na.bin: 5\nnot found \nnot found b.bin\n0x7_00.txt: 2\n"
+         "0x7_00.txt: 2640(7:0)\nfile: a.bin\nfile: 0x7_00.txt\n", 0, 135},
+        {{"-f", "nolist", "out.pdb"}, "Reading file list[nolist]\nCan't open outputfile nolist.\n", 1, -1},
+        {{"out.pdb", "0x7_00.txt", "a.bin", "CGRUMO.bmp", "gone", "folder"},
+         "0x7_00.txt: 2\na.bin: 5\nCGRUMO.bmp: 0\nnot found gone\nnot found folder\n0x7_00.txt: 2640(7:0)\n"
+         "CGRUMO.bmp: 2499\nfile: 0x7_00.txt\nfile: a.bin\n", 0, 145},
+        {{"out.pdb", "out.pdb"}, "out.pdb: 0\n", 0, 98},  // created before it is measured
+        {{"no/dir/out.pdb", "a.bin"}, "Can't open outputfile no/dir/out.pdb.\n", 1, -1},
+        {{"out.pdb", n255}, "not found " + n255 + "\n", 0, 98},
+        {{"out.pdb", "a.bin", n255 + "x"}, "File name too long (at most 255 characters): " + n255 + "x\n", 1, -1},
+        {std::vector<std::string>(65536, "out.pdb"), "Too many files: an archive holds at most 65534.\n", 1, -1},
+        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, 0},
+        {{"out.pdb", "m1", "m2", "m3"},
+         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, 0},
+#ifndef _WIN32
+        {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, 0},
+        {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
+        {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the close
+        {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
+#endif
+    };
+    for (const auto& c : cases) {
+        fs::remove("out.pdb");
+        const auto r = run(c.args);
+        const auto what = "case " + std::to_string(&c - cases);
+        EXPECT_EQ(r.err, c.err) << what;
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_EQ(fs::exists("out.pdb") ? std::intmax_t(fs::file_size("out.pdb")) : -1, c.archive_size) << what;
+    }
+#ifndef _WIN32
+    close(fds[0]);
+    close(fds[1]);
+#endif
+}
+
+TEST_F(CommandLine, FileListPieces) {
+    const std::string l300(300, 'N');
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"", {}},
+        {" \t a  b\n\n \r\nc", {"a", "", "", "c"}},
+        {n255.substr(1) + "\nz\n", {n255.substr(1), "z"}},  // 255 bytes with the line end: one piece
+        {n255 + "\nz\n", {n255, "", "z"}},                   // one byte more: the line end is a piece
+        {l300 + "\n", {l300.substr(45), l300.substr(255)}},  // cut into 255 bytes and the rest
+        {std::string("a\0b c\nd\n", 8), {"a", "d"}},         // a zero byte ends the piece's text
+    };
+    for (const auto& [content, names] : cases) {
+        write_file("list", content);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(crate::make_filelist("list"), names);
+        std::string err = "Reading file list[list]\n";
+        for (const auto& n : names) {
+            err += n + "\n";
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
+    }
+    write_file("list", std::string(65535, '\n'));  // one entry too many: refused before any name is shown
+    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
+              "Reading file list[list]\nToo many files: an archive holds at most 65534.\n");
+    EXPECT_FALSE(fs::exists("out.pdb"));
+}
+
+#ifndef _WIN32
+// The program itself: nothing on standard output, messages on standard
+// error, the exit status.
+TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
+    write_file("a.bin", "hello");
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"", 1, usage},
+        {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
+    };
+    for (const auto& [args, status, err] : cases) {
+        const int rc = std::system(("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt").c_str());
+        EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == status) << args;
+        EXPECT_EQ(read_file("stdout.txt"), "");
+        EXPECT_EQ(read_file("stderr.txt"), err);
+    }
+    EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
+}
+#endif
+
+}  // namespace
