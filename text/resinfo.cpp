@@ -104,11 +104,12 @@ struct scan_state {
 
 directory read_directory(scan_state& s, std::uint32_t dir_offset, const char* level) {
     const std::int64_t base = static_cast<std::int64_t>(s.raw_data) + dir_offset;
-    std::array<std::uint8_t, 4> counts{};
-    s.in.read(base + 12, counts, level);
+    // The 16-byte header ends with the two counts: named entries, then IDs.
+    std::array<std::uint8_t, 16> header{};
+    s.in.read(base, header, level);
     directory dir;
-    dir.named = static_cast<std::size_t>(counts[0] | (counts[1] << 8));
-    const std::size_t total = dir.named + static_cast<std::size_t>(counts[2] | (counts[3] << 8));
+    dir.named = static_cast<std::size_t>(header[12] | (header[13] << 8));
+    const std::size_t total = dir.named + static_cast<std::size_t>(header[14] | (header[15] << 8));
     if (total > max_directory_entries - s.entries_read) {
         char line[200];
         std::snprintf(line, sizeof line,
