@@ -197,7 +197,7 @@ image build(const image_spec& spec) {
 
 std::string write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     auto f = common::open_write(path);
-    if (!f || !common::write_all(f.get(), bytes) || !common::close_file(f)) {
+    if (!f || (!bytes.empty() && !common::write_all(f.get(), bytes)) || !common::close_file(f)) {
         throw std::runtime_error("cannot write " + path);
     }
     return path;

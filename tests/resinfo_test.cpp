@@ -36,7 +36,9 @@ std::vector<rec> records(const RESINFO& list) {
 }
 
 std::unique_ptr<RESINFO> scan(const std::vector<std::uint8_t>& bytes) {
-    const std::string path = pe::write_file("resinfo_test.dll", bytes);
+    // One file per test: CTest runs the cases in parallel in one folder.
+    const std::string path = pe::write_file(
+        std::string("resinfo_") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".dll", bytes);
     auto f = common::open_read(path);
     auto list = create_rlist();
     scan_dll(f.get(), *list);

@@ -50,6 +50,9 @@ public:
 
     void read(std::int64_t offset, std::span<std::uint8_t> dst, const char* what) const {
         require(offset, static_cast<std::int64_t>(dst.size()), what);
+        if (dst.empty()) {
+            return;  // an empty directory: nothing to read, and no null buffer handed on
+        }
         if (!common::seek_to(f_, offset) || !common::read_exact(f_, dst)) {
             throw common::fatal_error(format_message(
                 "Read error: the %s at offset 0x%llx could not be read (file of %lld bytes).", what,
