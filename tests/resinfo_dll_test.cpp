@@ -17,6 +17,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#endif
+
 namespace {
 
 const std::string data_dir = PALMPORT_SOURCE_DIR "/tests/data/";
