@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,21 +48,35 @@ std::u16string utf8_to_utf16(const std::string& s) {
     return out;
 }
 
-// The first (Japanese) STRINGTABLE of messages.rc: string ID -> text.
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    const auto e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+// The first (Japanese) STRINGTABLE of messages.rc: string ID -> text, from
+// its lines of the form: 96, "text" (with \n for a line break).
 std::map<int, std::u16string> japanese_strings() {
     std::ifstream in(data_dir + "messages.rc", std::ios::binary);
     std::map<int, std::u16string> out;
-    const std::regex line_re(R"re(^\s*(\d+),\s*"(.*)"\s*$)re");
     std::string line;
     bool inside = false;
     while (std::getline(in, line)) {
+        line = trim(line);
         if (line == "BEGIN") {
             inside = true;
         } else if (line == "END") {
             break;
-        } else if (std::smatch m; inside && std::regex_match(line, m, line_re)) {
-            const std::string text = std::regex_replace(m[2].str(), std::regex(R"(\\n)"), "\n");
-            out[std::stoi(m[1].str())] = utf8_to_utf16(text);
+        } else if (const auto quote = line.find(", \""); inside && quote != std::string::npos &&
+                                                         line.back() == '"') {
+            const std::string quoted = line.substr(quote + 3, line.size() - quote - 4);
+            std::string text;
+            for (std::size_t i = 0; i < quoted.size(); ++i) {
+                const bool line_break = quoted[i] == '\\' && i + 1 < quoted.size() && quoted[i + 1] == 'n';
+                text.push_back(line_break ? '\n' : quoted[i]);
+                i += line_break ? 1 : 0;
+            }
+            out[std::stoi(line.substr(0, quote))] = utf8_to_utf16(text);
         }
     }
     return out;
@@ -178,9 +191,6 @@ std::ostream& operator<<(std::ostream& os, const rec& r) {
 
 // What llvm-readobj lists, turned into the records the scan should make.
 std::vector<rec> readobj_records(const std::string& resources, std::uint32_t rva, std::uint32_t raw) {
-    const std::regex entry_re(R"(^\s*(Type|Name|Language): (.*) \[$)");
-    const std::regex id_re(R"(.*\(ID (\d+)\))");
-    const std::regex data_re(R"(^\s*DataRVA: 0x([0-9A-Fa-f]+)$)");
     std::vector<rec> out;
     std::optional<std::uint32_t> type;
     std::optional<std::uint32_t> lang;
@@ -188,29 +198,44 @@ std::vector<rec> readobj_records(const std::string& resources, std::uint32_t rva
     std::istringstream in(resources);
     std::string line;
     while (std::getline(in, line)) {
-        std::smatch m;
-        std::smatch id;
-        if (std::regex_match(line, m, entry_re)) {
-            const std::string label = m[2].str();
-            const bool is_id = std::regex_match(label, id, id_re);
-            const std::uint32_t value = is_id ? static_cast<std::uint32_t>(std::stoul(id[1].str())) : 0;
-            if (m[1] == "Type") {
+        line = trim(line);
+        const auto colon = line.find(": ");
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string field = line.substr(0, colon);
+        std::string label = line.substr(colon + 2);
+        if ((field == "Type" || field == "Name" || field == "Language") && label.size() > 2 &&
+            label.compare(label.size() - 2, 2, " [") == 0) {
+            label.resize(label.size() - 2);
+            // "(ID 6)" at the end for an ID, "STRINGTABLE (ID 6)" for a known type
+            const auto id_at = label.rfind("(ID ");
+            const bool is_id = id_at != std::string::npos && label.back() == ')';
+            const auto value = is_id ? static_cast<std::uint32_t>(std::stoul(label.substr(id_at + 4))) : 0u;
+            if (field == "Type") {
                 type = is_id ? std::optional(value) : std::nullopt;
-            } else if (m[1] == "Name") {
+            } else if (field == "Name") {
                 char hex[16];
                 std::snprintf(hex, sizeof hex, "0x%x", value);
                 name = is_id ? std::string(hex) : label.substr(0, 16);
             } else {
                 lang = is_id ? std::optional(value) : std::nullopt;
             }
-        } else if (std::regex_match(line, m, data_re) && type && lang) {
-            const std::uint32_t offset = static_cast<std::uint32_t>(std::stoul(m[1].str(), nullptr, 16)) - rva + raw +
+        } else if (field == "DataRVA" && type && lang) {
+            const std::uint32_t offset = static_cast<std::uint32_t>(std::stoul(label, nullptr, 16)) - rva + raw +
                                          (name == "CG02444" ? 128 : 0);
             out.push_back({static_cast<std::int32_t>(*type), name, static_cast<std::int32_t>(*lang),
                            static_cast<std::int32_t>(offset)});
         }
     }
     return out;
+}
+
+// The hexadecimal value of the first line "field: 0x..." after `from`.
+std::uint32_t hex_field(const std::string& text, std::size_t from, const std::string& field) {
+    const auto at = text.find(field + ": 0x", from);
+    EXPECT_NE(at, std::string::npos) << field;
+    return at == std::string::npos ? 0 : static_cast<std::uint32_t>(std::stoul(text.substr(at + field.size() + 2), nullptr, 16));
 }
 
 TEST(ResinfoLibraries, ListAgreesWithLlvmReadobj) {
@@ -222,12 +247,10 @@ TEST(ResinfoLibraries, ListAgreesWithLlvmReadobj) {
         const auto sections = run("llvm-readobj --sections " + path);
         const auto resources = run("llvm-readobj --coff-resources " + path);
         ASSERT_TRUE(sections && resources);
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(*sections, m,
-                                      std::regex(R"(Name: \.rsrc[^\n]*\n[^\n]*\n\s*VirtualAddress: 0x([0-9A-F]+)\n)"
-                                                 R"((?:[^\n]*\n){1}\s*PointerToRawData: 0x([0-9A-F]+))")));
-        const auto rva = static_cast<std::uint32_t>(std::stoul(m[1].str(), nullptr, 16));
-        const auto raw = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
+        const auto rsrc = sections->find("Name: .rsrc ");
+        ASSERT_NE(rsrc, std::string::npos);
+        const std::uint32_t rva = hex_field(*sections, rsrc, "VirtualAddress");
+        const std::uint32_t raw = hex_field(*sections, rsrc, "PointerToRawData");
         const auto expected = readobj_records(*resources, rva, raw);
         ASSERT_GT(expected.size(), 40u);
 
