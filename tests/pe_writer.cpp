@@ -101,25 +101,25 @@ struct tree_writer {
 
 }  // namespace
 
-image build(const image_spec& spec) {
+image build(const image_plan& plan) {
     image img;
     std::vector<std::uint8_t>& b = img.bytes;
-    b.assign(spec.e_lfanew, 0);
-    if (spec.e_lfanew >= 0x40) {
+    b.assign(plan.e_lfanew, 0);
+    if (plan.e_lfanew >= 0x40) {
         b[0] = 'M';
         b[1] = 'Z';
-        put32(b, 0x3C, spec.e_lfanew);
+        put32(b, 0x3C, plan.e_lfanew);
     }
-    b.insert(b.end(), spec.signature.begin(), spec.signature.end());
-    put16(b, spec.e_lfanew + 4, 0x14C);
-    put16(b, spec.e_lfanew + 6, static_cast<std::uint16_t>(spec.sections.size()));
-    put16(b, spec.e_lfanew + 20, spec.optional_header_size);
-    put16(b, spec.e_lfanew + 22, 0x2102);
-    img.section_table = spec.e_lfanew + 24 + spec.optional_header_size;
-    b.resize(img.section_table + 40 * spec.sections.size());
+    b.insert(b.end(), plan.signature.begin(), plan.signature.end());
+    put16(b, plan.e_lfanew + 4, 0x14C);
+    put16(b, plan.e_lfanew + 6, static_cast<std::uint16_t>(plan.sections.size()));
+    put16(b, plan.e_lfanew + 20, plan.optional_header_size);
+    put16(b, plan.e_lfanew + 22, 0x2102);
+    img.section_table = plan.e_lfanew + 24 + plan.optional_header_size;
+    b.resize(img.section_table + 40 * plan.sections.size());
 
-    for (std::size_t s = 0; s < spec.sections.size(); ++s) {
-        const section_spec& sec = spec.sections[s];
+    for (std::size_t s = 0; s < plan.sections.size(); ++s) {
+        const section_plan& sec = plan.sections[s];
         const std::size_t h = img.section_table + 40 * s;
         b.resize((b.size() + 15) / 16 * 16);
         const auto raw = static_cast<std::uint32_t>(b.size());
@@ -129,8 +129,8 @@ image build(const image_spec& spec) {
             img.rsrc_rva = sec.virtual_address;
             tree_writer w{{}, raw, sec.virtual_address, img, {}};
             // Directories, breadth first.
-            const std::size_t root = w.write_directory(spec.types);
-            const auto types = directory_order(spec.types);
+            const std::size_t root = w.write_directory(plan.types);
+            const auto types = directory_order(plan.types);
             std::vector<std::size_t> name_dirs;
             for (std::uint32_t t = 0; t < types.size(); ++t) {
                 w.set_second_words(root, t, 0x80000000u | static_cast<std::uint32_t>(w.out.size()));
@@ -166,7 +166,7 @@ image build(const image_spec& spec) {
             }
             img.structures_end = raw + static_cast<std::uint32_t>(w.out.size());
             // Payloads, 4-byte aligned, in tree order.
-            for (const auto& t : spec.types) {
+            for (const auto& t : plan.types) {
                 for (const auto& n : t.names) {
                     for (const auto& l : n.languages) {
                         w.out.resize((w.out.size() + 3) / 4 * 4);

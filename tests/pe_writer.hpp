@@ -33,18 +33,18 @@ struct type_node {
     std::vector<name_node> names;
 };
 
-struct section_spec {
+struct section_plan {
     std::array<char, 8> name{};   // raw 8 bytes, NUL-padded
     std::uint32_t virtual_address = 0;
     bool holds_resources = false; // the resource tree is written into this one
 };
 std::array<char, 8> section_name(const std::string& text);
 
-struct image_spec {
+struct image_plan {
     std::uint32_t e_lfanew = 0x80;
     std::array<std::uint8_t, 4> signature = {'P', 'E', 0, 0};
     std::uint16_t optional_header_size = 0xE0;
-    std::vector<section_spec> sections = {{section_name(".text"), 0x1000, false},
+    std::vector<section_plan> sections = {{section_name(".text"), 0x1000, false},
                                           {section_name(".rsrc"), 0x2000, true}};
     std::vector<type_node> types;
 };
@@ -64,7 +64,7 @@ struct image {
     std::uint32_t structures_end = 0; // everything the scan reads lies before this
 };
 
-image build(const image_spec& spec);
+image build(const image_plan& plan);
 
 void put16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
 void put32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);

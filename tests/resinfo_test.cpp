@@ -61,10 +61,10 @@ std::vector<std::uint8_t> payload(const std::string& text) {
 
 // A type with one ID name and one language: the smallest library that lists
 // a resource.
-pe::image_spec one_resource() {
-    pe::image_spec spec;
-    spec.types = {{pe::id(6), {{pe::id(7), {{pe::id(0x411), payload("seven")}}}}}};
-    return spec;
+pe::image_plan one_resource() {
+    pe::image_plan plan;
+    plan.types = {{pe::id(6), {{pe::id(7), {{pe::id(0x411), payload("seven")}}}}}};
+    return plan;
 }
 
 TEST(ResinfoSignature, OnlyPEAndNulPass) {
@@ -77,9 +77,9 @@ TEST(ResinfoSignature, OnlyPEAndNulPass) {
         {{'P', 'E', 'E', 0}, false}, {{'p', 'e', 0, 0}, false}, {{'M', 'Z', 0, 0}, false},
     };
     for (const row& r : rows) {
-        auto spec = one_resource();
-        spec.signature = r.sig;
-        const auto error = scan_error(pe::build(spec).bytes);
+        auto plan = one_resource();
+        plan.signature = r.sig;
+        const auto error = scan_error(pe::build(plan).bytes);
         if (r.accepted) {
             EXPECT_FALSE(error) << *error;
         } else {
@@ -92,7 +92,7 @@ TEST(ResinfoSections, FirstSectionNamedRsrcAndNulIsUsed) {
     using pe::section_name;
     struct row {
         const char* label;
-        std::vector<pe::section_spec> sections;
+        std::vector<pe::section_plan> sections;
         std::optional<std::string> error;
         std::size_t records;
     };
@@ -110,9 +110,9 @@ TEST(ResinfoSections, FirstSectionNamedRsrcAndNulIsUsed) {
          std::nullopt, 0},
     };
     for (const row& r : rows) {
-        auto spec = one_resource();
-        spec.sections = r.sections;
-        const auto bytes = pe::build(spec).bytes;
+        auto plan = one_resource();
+        plan.sections = r.sections;
+        const auto bytes = pe::build(plan).bytes;
         EXPECT_EQ(scan_error(bytes), r.error) << r.label;
         if (!r.error) {
             EXPECT_EQ(records(*scan(bytes)).size(), r.records) << r.label;
@@ -122,9 +122,9 @@ TEST(ResinfoSections, FirstSectionNamedRsrcAndNulIsUsed) {
 
 TEST(ResinfoSections, OptionalHeaderSizePlacesTheSectionTable) {
     for (std::uint16_t size : {0, 0xE0, 0xF0, 0x1234}) {
-        auto spec = one_resource();
-        spec.optional_header_size = size;
-        const auto img = pe::build(spec);
+        auto plan = one_resource();
+        plan.optional_header_size = size;
+        const auto img = pe::build(plan);
         EXPECT_EQ(records(*scan(img.bytes)), (std::vector<rec>{{6, "0x7", 0x411, int(img.payloads[0])}}))
             << size;
     }
@@ -133,8 +133,8 @@ TEST(ResinfoSections, OptionalHeaderSizePlacesTheSectionTable) {
 // Records: ID types in directory order; in a type its string names, then its
 // ID names; in a name its ID languages. String types and languages give none.
 TEST(ResinfoWalk, RecordOrderAndNames) {
-    pe::image_spec spec;
-    spec.types = {
+    pe::image_plan plan;
+    plan.types = {
         {pe::id(6),
          {{pe::id(7), {{pe::id(0x411), payload("a")}, {pe::named(u"EN"), payload("b")}, {pe::id(0x409), payload("c")}}},
           {pe::named(u"TITLE"), {{pe::id(0), payload("d")}}},
@@ -143,7 +143,7 @@ TEST(ResinfoWalk, RecordOrderAndNames) {
         {pe::named(u"BITMAPS"), {{pe::id(9), {{pe::id(1), payload("g")}}}}},
         {pe::id(10), {{pe::id(0x80000007), {{pe::id(2), payload("h")}}}, {pe::id(0), {{pe::id(3), payload("i")}}}}},
     };
-    const auto img = pe::build(spec);
+    const auto img = pe::build(plan);
     const auto& p = img.payloads;  // tree order: a b c d e f g h i
     const std::vector<rec> expected = {
         {6, "TITLE", 0, int(p[3])},   {6, "!B", 1, int(p[5])},     {6, "0x7", 0x411, int(p[0])},
@@ -169,17 +169,17 @@ TEST(ResinfoWalk, StringNamesKeepLowBytesAndAtMost16Characters) {
         {std::u16string(65535, u'w'), std::string(16, 'w')},
     };
     for (const row& r : rows) {
-        pe::image_spec spec;
-        spec.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("x")}}}}}};
-        const auto list = scan(pe::build(spec).bytes);
+        pe::image_plan plan;
+        plan.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("x")}}}}}};
+        const auto list = scan(pe::build(plan).bytes);
         ASSERT_NE(list->next, nullptr);
         EXPECT_EQ(rlist_name(*list->next), r.stored) << r.stored;
     }
 }
 
 TEST(ResinfoWalk, OffsetsComeFromTheResourceSectionAndWrap) {
-    auto spec = one_resource();
-    const auto img = pe::build(spec);
+    auto plan = one_resource();
+    const auto img = pe::build(plan);
     auto bytes = img.bytes;
     // An RVA below the section's own address still goes through the
     // section's VirtualAddress and PointerToRawData, in 32 bits.
@@ -196,9 +196,9 @@ TEST(ResinfoWalk, OnlyCG02444IsRecorded128BytesOn) {
     };
     const row rows[] = {{u"CG02444", 128}, {u"CG024440", 0}, {u"cg02444", 0}, {u"CG02445", 0}};
     for (const row& r : rows) {
-        pe::image_spec spec;
-        spec.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("picture")}}}}}};
-        const auto img = pe::build(spec);
+        pe::image_plan plan;
+        plan.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("picture")}}}}}};
+        const auto img = pe::build(plan);
         EXPECT_EQ(scan(img.bytes)->next->offset, static_cast<std::int32_t>(img.payloads[0]) + r.shift);
     }
 }
@@ -214,13 +214,13 @@ TEST(ResinfoWalk, ScanningTwiceAppendsEverythingAgain) {
 }
 
 TEST(ResinfoList, FirstMatchByNameOnly) {
-    pe::image_spec spec;
-    spec.types = {
+    pe::image_plan plan;
+    plan.types = {
         {pe::id(6), {{pe::id(16), {{pe::id(0x409), payload("en")}, {pe::id(0x411), payload("ja")}}}}},
         {pe::id(10), {{pe::named(u"0x10"), {{pe::id(0), payload("raw")}}},
                       {pe::named(u"ABCDEFGHIJKLMNOPQ"), {{pe::id(0), payload("long")}}}}},
     };
-    const auto img = pe::build(spec);
+    const auto img = pe::build(plan);
     const auto list = scan(img.bytes);
     const RESINFO* found = search_rlist(*list, "0x10");
     ASSERT_NE(found, nullptr);
@@ -273,10 +273,10 @@ TEST(ResinfoList, U2aconvNeverLeavesItsBuffers) {
 // Cutting the file anywhere before the end of the last structure the scan
 // reads gives one line; the complete structures scan.
 TEST(ResinfoBroken, EveryTruncationIsReported) {
-    pe::image_spec spec;
-    spec.types = {{pe::id(6), {{pe::named(u"NAMED"), {{pe::id(1), payload("x")}}},
+    pe::image_plan plan;
+    plan.types = {{pe::id(6), {{pe::named(u"NAMED"), {{pe::id(1), payload("x")}}},
                                {pe::id(7), {{pe::id(0x411), payload("y")}}}}}};
-    const auto img = pe::build(spec);
+    const auto img = pe::build(plan);
     for (std::uint32_t cut = 0; cut < img.structures_end; ++cut) {
         const std::vector<std::uint8_t> part(img.bytes.begin(), img.bytes.begin() + cut);
         const auto error = scan_error(part);
@@ -288,9 +288,9 @@ TEST(ResinfoBroken, EveryTruncationIsReported) {
 }
 
 TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
-    pe::image_spec spec;
-    spec.types = {{pe::id(6), {{pe::named(u"NAMED"), {{pe::id(1), payload("x")}}}}}};
-    const auto img = pe::build(spec);
+    pe::image_plan plan;
+    plan.types = {{pe::id(6), {{pe::named(u"NAMED"), {{pe::id(1), payload("x")}}}}}};
+    const auto img = pe::build(plan);
     const std::uint32_t root = img.directories[0];
     const std::uint32_t names = img.directories[1];
     const std::uint32_t langs = img.directories[2];
@@ -344,11 +344,11 @@ TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
 // Directory entries may all point back at the same directory: three levels of
 // that fan out to billions of records unless the walk is bounded.
 TEST(ResinfoBroken, SelfReferencingDirectoriesAreCapped) {
-    pe::image_spec spec;
+    pe::image_plan plan;
     for (std::uint32_t t = 0; t < 100; ++t) {
-        spec.types.push_back({pe::id(t), {}});
+        plan.types.push_back({pe::id(t), {}});
     }
-    const auto img = pe::build(spec);
+    const auto img = pe::build(plan);
     auto bytes = img.bytes;
     for (std::uint32_t t = 0; t < 100; ++t) {
         pe::put32(bytes, img.directories[0] + 16 + 8 * t + 4, 0x80000000);
