@@ -1,0 +1,164 @@
+#include "unicode.hpp"
+
+#include "fatal_error.hpp"
+#include "file_io.hpp"
+#include "unicode_internal.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+// The font file's first pair belongs to this code point.
+constexpr std::size_t first_code_point = 0x391;
+// Pairs for U+0391 to U+FFFE; bytes past them are ignored.
+constexpr std::size_t max_pairs = 0xFFFF - first_code_point;
+
+// Entry per code unit U+0000 to U+FFFE: EUC-JP first byte * 256 + second
+// byte, 0 for no mapping.
+std::array<std::uint16_t, 0xFFFF> u2e{};
+
+std::uint64_t unmapped = 0;
+
+// Shift_JIS of the full-width forms of the half-width katakana 0xA1 to 0xDF
+// (EUC-JP 0x8E 0xA1 to 0x8E 0xDF): punctuation, the kana, the sound marks.
+constexpr std::array<std::uint16_t, 63> full_width_kana = {
+    0x8142, 0x8175, 0x8176, 0x8141, 0x8145, 0x8392, 0x8340, 0x8342,
+    0x8344, 0x8346, 0x8348, 0x8383, 0x8385, 0x8387, 0x8362, 0x815B,
+    0x8341, 0x8343, 0x8345, 0x8347, 0x8349, 0x834A, 0x834C, 0x834E,
+    0x8350, 0x8352, 0x8354, 0x8356, 0x8358, 0x835A, 0x835C, 0x835E,
+    0x8360, 0x8363, 0x8365, 0x8367, 0x8369, 0x836A, 0x836B, 0x836C,
+    0x836D, 0x836E, 0x8371, 0x8374, 0x8377, 0x837A, 0x837D, 0x837E,
+    0x8380, 0x8381, 0x8382, 0x8384, 0x8386, 0x8388, 0x8389, 0x838A,
+    0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,
+};
+
+bool is_half_width_kana(std::uint8_t d) {
+    return d >= 0xA1 && d <= 0xDF;
+}
+
+}  // namespace
+
+void load_u2e_table(std::span<const std::uint8_t> font) {
+    u2e.fill(0);
+    const std::size_t pairs = std::min(font.size() / 2, max_pairs);
+    for (std::size_t k = 0; k < pairs; ++k) {
+        u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
+    }
+}
+
+int make_u2e_table(const std::string& fontfile) {
+    auto f = common::open_read(fontfile);
+    if (!f) {
+        throw common::fatal_error("Can't open " + fontfile + ".");
+    }
+    // A read error ends the table where it happened, as the end of the file does.
+    std::vector<std::uint8_t> font(2 * max_pairs);
+    font.resize(std::fread(font.data(), 1, font.size(), f.get()));
+    load_u2e_table(font);
+    return 0;
+}
+
+std::uint16_t u2e_entry(std::uint16_t ucs) {
+    return ucs < u2e.size() ? u2e[ucs] : 0;
+}
+
+std::uint64_t unmapped_count() {
+    return unmapped;
+}
+
+void reset_unmapped_count() {
+    unmapped = 0;
+}
+
+std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> sjis) {
+    if (sjis.empty()) {
+        return 0;
+    }
+    const std::size_t room = sjis.size() - 1;  // one byte kept for the NUL
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < euc.size() && euc[i] != 0) {
+        const int c = euc[i];
+        if (c < 0x80) {
+            if (j + 1 > room) {
+                break;
+            }
+            sjis[j++] = static_cast<std::uint8_t>(c);
+            ++i;
+            continue;
+        }
+        const int d = i + 1 < euc.size() ? euc[i + 1] : 0;
+        int s = 0;
+        int t = 0;
+        if (c == 0x8E) {
+            const std::uint16_t code = is_half_width_kana(static_cast<std::uint8_t>(d))
+                                           ? full_width_kana[static_cast<std::size_t>(d - 0xA1)]
+                                           : static_cast<std::uint16_t>((sjis_replacement[0] << 8) |
+                                                                        sjis_replacement[1]);
+            s = code >> 8;
+            t = code & 0xFF;
+        } else {
+            // Two JIS rows share one Shift_JIS first byte; the halving rounds
+            // toward minus infinity (an arithmetic shift) below 0xA1 too.
+            s = ((c - 0xA1) >> 1) + 0x81;
+            if (s > 0x9F) {
+                s += 0x40;
+            }
+            t = d - 0xA1 + ((c & 1) != 0 ? 0x40 : 0x9E);
+            if (t > 0x7E) {
+                ++t;
+            }
+        }
+        if (j + 2 > room) {
+            break;
+        }
+        sjis[j++] = static_cast<std::uint8_t>(s & 0xFF);
+        sjis[j++] = static_cast<std::uint8_t>(t & 0xFF);
+        // A NUL taken as the second byte was also the end of the input.
+        i = d == 0 ? euc.size() : i + 2;
+    }
+    sjis[j] = 0;
+    return j;
+}
+
+int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
+    const std::uint16_t ucs = static_cast<std::uint16_t>(b1 | (b2 << 8));
+    const std::size_t need = ucs <= 0xFF ? 1 : 2;
+    if (dst.size() < need) {
+        throw common::fatal_error("Shift_JIS text does not fit in its buffer.");
+    }
+    if (ucs <= 0xFF) {
+        dst[0] = b1;
+        return 1;
+    }
+    const std::uint16_t entry = u2e_entry(ucs);
+    const std::uint8_t hi = static_cast<std::uint8_t>(entry >> 8);
+    const std::uint8_t lo = static_cast<std::uint8_t>(entry & 0xFF);
+    bool usable = hi != 0;
+    if (hi < 0x80 && (lo == 0 || lo >= 0x80)) {
+        usable = false;  // would put a NUL, or one byte and a stray lead byte, into the text
+    }
+    if (hi == 0x8E && !is_half_width_kana(lo)) {
+        usable = false;
+    }
+    std::array<std::uint8_t, 3> sjis{};
+    if (usable) {
+        const std::array<std::uint8_t, 3> euc = {hi, lo, 0};
+        euc2sjis(euc, sjis);
+        // Lead bytes 0x80 to 0xA0 outside JIS X 0208 give a first byte below
+        // 0x80, and some second bytes give 0x00: neither reads back as one
+        // two-byte character, so they are replaced too.
+        if (hi >= 0x80 && (sjis[0] < 0x80 || sjis[1] == 0)) {
+            usable = false;
+        }
+    }
+    if (!usable) {
+        sjis = {sjis_replacement[0], sjis_replacement[1], 0};
+        ++unmapped;
+    }
+    dst[0] = sjis[0];
+    dst[1] = sjis[1];
+    return 2;
+}
