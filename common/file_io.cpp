@@ -81,10 +81,17 @@ std::optional<std::int64_t> file_size(std::FILE* f) {
 }
 
 bool read_exact(std::FILE* f, std::span<std::uint8_t> dst) {
+    // An empty span may carry a null pointer, which fread must not be given.
+    if (dst.empty()) {
+        return true;
+    }
     return std::fread(dst.data(), 1, dst.size(), f) == dst.size();
 }
 
 bool write_all(std::FILE* f, std::span<const std::uint8_t> src) {
+    if (src.empty()) {
+        return std::ferror(f) == 0;
+    }
     return std::fwrite(src.data(), 1, src.size(), f) == src.size();
 }
 
