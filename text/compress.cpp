@@ -11,10 +11,16 @@ namespace {
 constexpr std::int32_t ring_mask = ring_size - 1;
 constexpr std::int32_t root_base = ring_size + 1;  // root of first byte b is root_base + b
 
+// A ring position or root as stored in a link table.
+lz77_link link(std::int32_t at) {
+    assert(at >= 0 && at <= ring_size + 256);
+    return static_cast<lz77_link>(at);
+}
+
 // Eight bytes from text[at] on as one big-endian number, so that comparing two
 // such numbers orders them like comparing the bytes one by one.
-std::uint64_t load_be64(const lz77_state& st, std::int32_t at) {
-    assert(at >= 0 && static_cast<std::size_t>(at) + 8 <= st.text.size());
+std::uint64_t load_be64(const lz77_state& st, std::size_t at) {
+    assert(at + 8 <= st.text.size());
     const std::uint8_t* b = st.text.data() + at;
     return (std::uint64_t{b[0]} << 56) | (std::uint64_t{b[1]} << 48) | (std::uint64_t{b[2]} << 40) |
            (std::uint64_t{b[3]} << 32) | (std::uint64_t{b[4]} << 24) | (std::uint64_t{b[5]} << 16) |
@@ -26,11 +32,20 @@ std::int32_t first_difference(std::uint64_t a, std::uint64_t b) {
     return std::countl_zero(a ^ b) / 8;
 }
 
+// The link of `parent` (a node or a root) that points to `child`: the right
+// link when it does, else the left. Chosen without a branch; a root's unused
+// left entry exists, so both candidates are always in the tables.
+lz77_link& link_to(lz77_state& st, std::int32_t parent, std::int32_t child) {
+    lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
+    lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
+    return *(*right == child ? right : left);
+}
+
 // Empties every tree: no root has a child and no position is in a tree. The
 // child links of positions are set when a position is inserted.
 void init_tree(lz77_state& st) {
-    std::fill(st.rson.begin() + root_base, st.rson.end(), nil);
-    std::fill(st.dad.begin(), st.dad.begin() + ring_size, nil);
+    std::fill(st.rson.begin() + root_base, st.rson.end(), link(nil));
+    std::fill(st.dad.begin(), st.dad.begin() + ring_size, link(nil));
 }
 
 // Inserts ring position r (0 to 4095) into the tree of its first byte and
@@ -41,31 +56,27 @@ void init_tree(lz77_state& st) {
 void insert_node(lz77_state& st, std::int32_t r) {
     assert(r >= 0 && r < ring_size);
     // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
-    const std::uint64_t key_a = load_be64(st, r + 1);
-    const std::uint64_t key_b = load_be64(st, r + 9);
+    const auto key_at = static_cast<std::size_t>(r);
+    const std::uint64_t key_a = load_be64(st, key_at + 1);
+    const std::uint64_t key_b = load_be64(st, key_at + 9);
     const std::int32_t key_last = st.text[static_cast<std::size_t>(r) + 17];
 
-    std::int32_t p = root_base + st.text[static_cast<std::size_t>(r)];
+    st.lson[r] = link(nil);
+    st.rson[r] = link(nil);
+    std::int32_t matchpos = st.matchpos;
+    std::int32_t matchlen = 0;
+    // Walk down from the root of the key's first byte, which has only a
+    // right link, to the free link where r is attached.
+    std::int32_t parent = root_base + st.text[static_cast<std::size_t>(r)];
     bool go_right = true;
-    st.lson[r] = nil;
-    st.rson[r] = nil;
-    st.matchlen = 0;
-    for (;;) {
-        if (go_right) {
-            if (st.rson[p] == nil) {
-                st.rson[p] = r;
-                st.dad[r] = p;
-                return;
-            }
-            p = st.rson[p];
-        } else {
-            if (st.lson[p] == nil) {
-                st.lson[p] = r;
-                st.dad[r] = p;
-                return;
-            }
-            p = st.lson[p];
-        }
+    // Positions are kept as unsigned indexes while walking: links are never
+    // negative, and the offsets below then fold into the loads.
+    std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
+    while (p != nil) {
+        // Both children are fetched along with the node's bytes, so the next
+        // node is known as soon as the comparison is done.
+        const auto left_kid = static_cast<std::size_t>(st.lson[p]);
+        const auto right_kid = static_cast<std::size_t>(st.rson[p]);
         // i: the number of leading bytes the key shares with node p (byte 0
         // always matches inside one tree); go_right: the key sorts after p.
         std::int32_t i;
@@ -79,31 +90,42 @@ void insert_node(lz77_state& st, std::int32_t r) {
                 i = 9 + first_difference(key_b, node_b);
                 go_right = key_b > node_b;
             } else {
-                const std::int32_t node_last = st.text[static_cast<std::size_t>(p) + 17];
+                const std::int32_t node_last = st.text[p + 17];
                 i = key_last != node_last ? 17 : 18;
                 go_right = key_last >= node_last;
             }
         }
-        if (i > st.matchlen) {
-            st.matchpos = p;
-            st.matchlen = i;
-            if (i >= lookahead_size) {
-                break;
-            }
+        // Only a strictly longer match replaces the one met earlier. Whether
+        // it does is hard to predict, so the update is a selection; a full
+        // match is always longer than any before it.
+        const bool longer = i > matchlen;
+        matchpos = longer ? static_cast<std::int32_t>(p) : matchpos;
+        matchlen = longer ? i : matchlen;
+        if (i >= lookahead_size) {
+            break;
         }
+        parent = static_cast<std::int32_t>(p);
+        // The side follows the text and is hard to predict: select without
+        // a branch.
+        p = go_right ? right_kid : left_kid;
     }
-    // Full match: r takes p's place, so equal strings never coexist.
-    st.dad[r] = st.dad[p];
-    st.lson[r] = st.lson[p];
-    st.rson[r] = st.rson[p];
-    st.dad[st.lson[p]] = r;
-    st.dad[st.rson[p]] = r;
-    if (st.rson[st.dad[p]] == p) {
-        st.rson[st.dad[p]] = r;
-    } else {
-        st.lson[st.dad[p]] = r;
+    st.matchpos = matchpos;
+    st.matchlen = matchlen;
+    if (p == nil) {
+        (go_right ? st.rson[parent] : st.lson[parent]) = link(r);
+        st.dad[r] = link(parent);
+        return;
     }
-    st.dad[p] = nil;
+    // Full match: r takes the old node's place, so equal strings never
+    // coexist.
+    const auto old = static_cast<std::int32_t>(p);
+    st.dad[r] = st.dad[old];
+    st.lson[r] = st.lson[old];
+    st.rson[r] = st.rson[old];
+    st.dad[st.lson[old]] = link(r);
+    st.dad[st.rson[old]] = link(r);
+    link_to(st, st.dad[old], old) = link(r);
+    st.dad[old] = link(nil);
 }
 
 // Takes ring position p out of its tree; nothing when it is in none. Writes
@@ -129,18 +151,14 @@ void delete_node(lz77_state& st, std::int32_t p) {
             st.rson[st.dad[q]] = st.lson[q];
             st.dad[st.lson[q]] = st.dad[q];
             st.lson[q] = st.lson[p];
-            st.dad[st.lson[p]] = q;
+            st.dad[st.lson[p]] = link(q);
         }
         st.rson[q] = st.rson[p];
-        st.dad[st.rson[p]] = q;
+        st.dad[st.rson[p]] = link(q);
     }
     st.dad[q] = st.dad[p];
-    if (st.rson[st.dad[p]] == p) {
-        st.rson[st.dad[p]] = q;
-    } else {
-        st.lson[st.dad[p]] = q;
-    }
-    st.dad[p] = nil;
+    link_to(st, st.dad[p], p) = link(q);
+    st.dad[p] = link(nil);
 }
 
 // Appends whole groups to the caller's buffer, counting every byte but

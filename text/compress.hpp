@@ -38,14 +38,21 @@ constexpr std::size_t lz77_max_compressed_size(std::size_t n) {
 // those leftovers, which can change the position bytes of a final match (never
 // its length, nor the decoded text). Callers that must reproduce a run's chunk
 // files byte for byte therefore call with the same inputs in the same order on
-// one record. About 70 KB: hold it in a std::unique_ptr or a static.
+// one record. About 30 KB: hold it in a std::unique_ptr or a static.
+// A tree link: a ring position 0 to 4095, nil, or a root 4097 to 4352. 16 bits
+// keep the tables small enough to stay in the first-level cache.
+using lz77_link = std::int16_t;
+
 struct lz77_state {
     // Ring positions 0 to 4095; positions 4096 to 4112 repeat ring positions
     // 0 to 16 so that 18 bytes from any position read as one straight run.
     std::array<std::uint8_t, ring_size + lookahead_size - 1> text{};
-    std::array<std::int32_t, ring_size + 1> lson{};    // left child per position (and nil)
-    std::array<std::int32_t, ring_size + 257> rson{};  // right child; 4097 + b is the root for first byte b
-    std::array<std::int32_t, ring_size + 1> dad{};     // parent, nil when not in a tree
+    // Children of each position (entry 4096 is nil's); entry 4097 + b of
+    // rson holds the top of the tree for first byte b. Roots have no left
+    // child: their lson entries only keep the two tables the same shape.
+    std::array<lz77_link, ring_size + 257> lson{};
+    std::array<lz77_link, ring_size + 257> rson{};
+    std::array<lz77_link, ring_size + 1> dad{};     // parent, nil when not in a tree
     std::int32_t matchpos = 0;                         // longest match of the latest insertion
     std::int32_t matchlen = 0;
 };
