@@ -96,11 +96,12 @@ void insert_node(lz77_state& st, std::int32_t r) {
             }
         }
         // Only a strictly longer match replaces the one met earlier. Whether
-        // it does is hard to predict, so the update is a selection; a full
-        // match is always longer than any before it.
-        const bool longer = i > matchlen;
-        matchpos = longer ? static_cast<std::int32_t>(p) : matchpos;
-        matchlen = longer ? i : matchlen;
+        // it does is hard to predict, so the update is done with a mask
+        // rather than a branch. A full match is always longer than any
+        // before it.
+        const std::int32_t longer = -static_cast<std::int32_t>(i > matchlen);  // all ones or zero
+        matchpos ^= (matchpos ^ static_cast<std::int32_t>(p)) & longer;
+        matchlen ^= (matchlen ^ i) & longer;
         if (i >= lookahead_size) {
             break;
         }
