@@ -275,16 +275,6 @@ TEST(Lz77CarriedState, LeftoverBytesMoveFinalMatchOnly) {
     EXPECT_EQ(decode_ok(carried), tail);
 }
 
-// Same inputs in the same order give the same streams, call by call.
-TEST(Lz77CarriedState, SameSequenceSameStreams) {
-    auto a = fresh_state();
-    auto b = fresh_state();
-    for (std::uint32_t seed = 0; seed < 12; ++seed) {
-        const bytes in = text_like(10 + seed * 300, seed);
-        EXPECT_EQ(encode(*a, in), encode(*b, in)) << seed;
-    }
-}
-
 #ifdef PALMPORT_CLASSIC_LZSS
 // The classic encoder keeps its tables for the process, like ours: after one
 // call of 35 bytes or more both hold the same leftovers, and from then on
@@ -353,19 +343,5 @@ INSTANTIATE_TEST_SUITE_P(
                             {0xC0, 17, 18, 0xF0, 0xFF}),
                      100, lz77_decode_status::ok, concat(counting(1, 18), {18, 18, 18})}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Eight matches of 18 from 17 stream bytes: the most a stream can expand.
-TEST(Lz77Decode, LargestExpansionNeedsNoMoreThanTheLimit) {
-    bytes stream;
-    for (int g = 0; g < 1000; ++g) {
-        stream.push_back(0x00);
-        for (int k = 0; k < 8; ++k) {
-            stream.insert(stream.end(), {0x0F, 0x00});
-        }
-    }
-    const auto dec = compress::lz77_decompress(stream, 1000 * 8 * 18);
-    EXPECT_EQ(dec.status, lz77_decode_status::ok);
-    EXPECT_EQ(dec.bytes.size(), 1000u * 8 * 18);
-}
 
 }  // namespace

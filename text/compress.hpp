@@ -30,6 +30,10 @@ constexpr std::size_t lz77_max_compressed_size(std::size_t n) {
     return n + n / 8 + (n % 8 != 0 ? 1 : 0);
 }
 
+// A tree link: a ring position 0 to 4095, nil, or a root 4097 to 4352. 16 bits
+// keep the tables small enough to stay in the first-level cache.
+using lz77_link = std::int16_t;
+
 // The encoder's ring and trees. A value-initialised record is the state at the
 // start of a run. Keep ONE record for the whole run and pass it to every call:
 // each call clears the trees and ring positions 0 to 4077, but positions 4078
@@ -39,10 +43,6 @@ constexpr std::size_t lz77_max_compressed_size(std::size_t n) {
 // its length, nor the decoded text). Callers that must reproduce a run's chunk
 // files byte for byte therefore call with the same inputs in the same order on
 // one record. About 30 KB: hold it in a std::unique_ptr or a static.
-// A tree link: a ring position 0 to 4095, nil, or a root 4097 to 4352. 16 bits
-// keep the tables small enough to stay in the first-level cache.
-using lz77_link = std::int16_t;
-
 struct lz77_state {
     // Ring positions 0 to 4095; positions 4096 to 4112 repeat ring positions
     // 0 to 16 so that 18 bytes from any position read as one straight run.
@@ -52,8 +52,8 @@ struct lz77_state {
     // child: their lson entries only keep the two tables the same shape.
     std::array<lz77_link, ring_size + 257> lson{};
     std::array<lz77_link, ring_size + 257> rson{};
-    std::array<lz77_link, ring_size + 1> dad{};     // parent, nil when not in a tree
-    std::int32_t matchpos = 0;                         // longest match of the latest insertion
+    std::array<lz77_link, ring_size + 1> dad{};  // parent, nil when not in a tree
+    std::int32_t matchpos = 0;                   // longest match of the latest insertion
     std::int32_t matchlen = 0;
 };
 
@@ -67,9 +67,11 @@ struct lz77_result {
     lz77_status status;
 };
 
-// Compresses `img` into `dst` using and updating `state`.
-// Requires: `state` is a record that only this function has changed since it
-// was value-initialised. Reads each byte of `img` once, in order.
+// Compresses `img` into `dst` using and updating `state`. Reads each byte of
+// `img` once, in order. Whatever earlier calls left in the record, the stream
+// decodes to `img`; its bytes are reproducible when the record was
+// value-initialised and then changed only by this function, called with the
+// same inputs in the same order.
 // Returns the stream's full length. When it exceeds dst.size() the result is
 // `overflow`, `dst` holds the stream's first dst.size() bytes and nothing is
 // written past its end; `state` is then left exactly as after a call with
