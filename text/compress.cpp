@@ -1,0 +1,306 @@
+#include "compress.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+
+namespace compress {
+
+namespace {
+
+constexpr std::int32_t ring_mask = ring_size - 1;
+constexpr std::int32_t root_base = ring_size + 1;  // root of first byte b is root_base + b
+
+// A ring position or root as stored in a link table.
+lz77_link link(std::int32_t at) {
+    assert(at >= 0 && at <= ring_size + 256);
+    return static_cast<lz77_link>(at);
+}
+
+// Eight bytes from text[at] on as one big-endian number, so that comparing two
+// such numbers orders them like comparing the bytes one by one.
+std::uint64_t load_be64(const lz77_state& st, std::size_t at) {
+    assert(at + 8 <= st.text.size());
+    const std::uint8_t* b = st.text.data() + at;
+    return (std::uint64_t{b[0]} << 56) | (std::uint64_t{b[1]} << 48) | (std::uint64_t{b[2]} << 40) |
+           (std::uint64_t{b[3]} << 32) | (std::uint64_t{b[4]} << 24) | (std::uint64_t{b[5]} << 16) |
+           (std::uint64_t{b[6]} << 8) | std::uint64_t{b[7]};
+}
+
+// Which of the 8 bytes (0 = the first) is the first to differ; a != b.
+std::int32_t first_difference(std::uint64_t a, std::uint64_t b) {
+    return std::countl_zero(a ^ b) / 8;
+}
+
+// The link of `parent` (a node or a root) that points to `child`: the right
+// link when it does, else the left. Chosen without a branch; a root's unused
+// left entry exists, so both candidates are always in the tables.
+lz77_link& link_to(lz77_state& st, std::int32_t parent, std::int32_t child) {
+    lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
+    lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
+    return *(*right == child ? right : left);
+}
+
+// Empties every tree: no root has a child and no position is in a tree. The
+// child links of positions are set when a position is inserted.
+void init_tree(lz77_state& st) {
+    std::fill(st.rson.begin() + root_base, st.rson.end(), link(nil));
+    std::fill(st.dad.begin(), st.dad.begin() + ring_size, link(nil));
+}
+
+// Inserts ring position r (0 to 4095) into the tree of its first byte and
+// leaves the longest match met on the way in matchpos and matchlen. Bytes 1 to
+// 17 of a string are read at straight indexes (up to 4112), never wrapped. Of
+// equally long candidates the first met stays the match; a node equal in all
+// 18 bytes is replaced by r.
+void insert_node(lz77_state& st, std::int32_t r) {
+    assert(r >= 0 && r < ring_size);
+    // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
+    const auto key_at = static_cast<std::size_t>(r);
+    const std::uint64_t key_a = load_be64(st, key_at + 1);
+    const std::uint64_t key_b = load_be64(st, key_at + 9);
+    const std::int32_t key_last = st.text[static_cast<std::size_t>(r) + 17];
+
+    st.lson[r] = link(nil);
+    st.rson[r] = link(nil);
+    std::int32_t matchpos = st.matchpos;
+    std::int32_t matchlen = 0;
+    // Walk down from the root of the key's first byte, which has only a
+    // right link, to the free link where r is attached.
+    std::int32_t parent = root_base + st.text[static_cast<std::size_t>(r)];
+    bool go_right = true;
+    // Positions are kept as unsigned indexes while walking: links are never
+    // negative, and the offsets below then fold into the loads.
+    std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
+    while (p != nil) {
+        // Both children are fetched along with the node's bytes, so the next
+        // node is known as soon as the comparison is done.
+        const auto left_kid = static_cast<std::size_t>(st.lson[p]);
+        const auto right_kid = static_cast<std::size_t>(st.rson[p]);
+        // i: the number of leading bytes the key shares with node p (byte 0
+        // always matches inside one tree); go_right: the key sorts after p.
+        std::int32_t i;
+        const std::uint64_t node_a = load_be64(st, p + 1);
+        if (key_a != node_a) {
+            i = 1 + first_difference(key_a, node_a);
+            go_right = key_a > node_a;
+        } else {
+            const std::uint64_t node_b = load_be64(st, p + 9);
+            if (key_b != node_b) {
+                i = 9 + first_difference(key_b, node_b);
+                go_right = key_b > node_b;
+            } else {
+                const std::int32_t node_last = st.text[p + 17];
+                i = key_last != node_last ? 17 : 18;
+                go_right = key_last >= node_last;
+            }
+        }
+        // Only a strictly longer match replaces the one met earlier. Whether
+        // it does is hard to predict, so the update is done with a mask
+        // rather than a branch. A full match is always longer than any
+        // before it.
+        const std::int32_t longer = -static_cast<std::int32_t>(i > matchlen);  // all ones or zero
+        matchpos ^= (matchpos ^ static_cast<std::int32_t>(p)) & longer;
+        matchlen ^= (matchlen ^ i) & longer;
+        if (i >= lookahead_size) {
+            break;
+        }
+        parent = static_cast<std::int32_t>(p);
+        // The side follows the text and is hard to predict: select without
+        // a branch.
+        p = go_right ? right_kid : left_kid;
+    }
+    st.matchpos = matchpos;
+    st.matchlen = matchlen;
+    if (p == nil) {
+        (go_right ? st.rson[parent] : st.lson[parent]) = link(r);
+        st.dad[r] = link(parent);
+        return;
+    }
+    // Full match: r takes the old node's place, so equal strings never
+    // coexist.
+    const auto old = static_cast<std::int32_t>(p);
+    st.dad[r] = st.dad[old];
+    st.lson[r] = st.lson[old];
+    st.rson[r] = st.rson[old];
+    st.dad[st.lson[old]] = link(r);
+    st.dad[st.rson[old]] = link(r);
+    link_to(st, st.dad[old], old) = link(r);
+    st.dad[old] = link(nil);
+}
+
+// Takes ring position p out of its tree; nothing when it is in none. Writes
+// through a nil link land in the spare entry dad[nil], which is never read as
+// a parent.
+void delete_node(lz77_state& st, std::int32_t p) {
+    assert(p >= 0 && p < ring_size);
+    if (st.dad[p] == nil) {
+        return;
+    }
+    std::int32_t q;
+    if (st.rson[p] == nil) {
+        q = st.lson[p];
+    } else if (st.lson[p] == nil) {
+        q = st.rson[p];
+    } else {
+        q = st.lson[p];
+        if (st.rson[q] != nil) {
+            // The rightmost node of p's left subtree takes p's place.
+            do {
+                q = st.rson[q];
+            } while (st.rson[q] != nil);
+            st.rson[st.dad[q]] = st.lson[q];
+            st.dad[st.lson[q]] = st.dad[q];
+            st.lson[q] = st.lson[p];
+            st.dad[st.lson[p]] = link(q);
+        }
+        st.rson[q] = st.rson[p];
+        st.dad[st.rson[p]] = link(q);
+    }
+    st.dad[q] = st.dad[p];
+    link_to(st, st.dad[p], p) = link(q);
+    st.dad[p] = link(nil);
+}
+
+// Appends whole groups to the caller's buffer, counting every byte but
+// writing only those that fit.
+struct stream_writer {
+    std::span<std::uint8_t> dst;
+    std::size_t size = 0;
+
+    void append(std::span<const std::uint8_t> bytes) {
+        if (size < dst.size()) {
+            const std::size_t room = dst.size() - size;
+            const std::size_t n = std::min(room, bytes.size());
+            std::copy_n(bytes.begin(), n, dst.begin() + static_cast<std::ptrdiff_t>(size));
+        }
+        size += bytes.size();
+    }
+};
+
+}  // namespace
+
+lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std::span<std::uint8_t> dst) {
+    init_tree(st);
+    // One group: a flag byte and up to eight items of at most two bytes.
+    std::array<std::uint8_t, 17> code{};
+    std::size_t codeptr = 1;
+    std::uint8_t mask = 0x80;
+    std::int32_t s = 0;
+    std::int32_t r = first_position;
+    std::fill(st.text.begin(), st.text.begin() + first_position, std::uint8_t{0});
+
+    std::size_t in = 0;
+    std::int32_t len = 0;
+    while (len < lookahead_size && in < img.size()) {
+        st.text[static_cast<std::size_t>(r + len)] = img[in++];
+        ++len;
+    }
+    if (len == 0) {
+        return {0, lz77_status::ok};
+    }
+    // The 18 positions before the first byte are zeros that the first
+    // matches may use.
+    for (std::int32_t i = 1; i <= lookahead_size; ++i) {
+        insert_node(st, r - i);
+    }
+    insert_node(st, r);
+
+    stream_writer out{dst};
+    do {
+        if (st.matchlen > len) {
+            st.matchlen = len;  // a match never runs past the input
+        }
+        if (st.matchlen <= match_threshold) {
+            st.matchlen = 1;
+            code[0] = static_cast<std::uint8_t>(code[0] | mask);
+            code[codeptr++] = st.text[static_cast<std::size_t>(r)];
+        } else {
+            code[codeptr++] =
+                static_cast<std::uint8_t>(((st.matchpos & 0x0F) << 4) | (st.matchlen - (match_threshold + 1)));
+            code[codeptr++] = static_cast<std::uint8_t>(st.matchpos >> 4);
+        }
+        mask = static_cast<std::uint8_t>(mask >> 1);
+        if (mask == 0) {
+            out.append(std::span(code).first(codeptr));
+            code[0] = 0;
+            codeptr = 1;
+            mask = 0x80;
+        }
+        // Slide the window over the bytes just coded, reading a new byte for
+        // each while input remains, then shrink the look-ahead.
+        const std::int32_t lastmatchlen = st.matchlen;
+        std::int32_t i = 0;
+        for (; i < lastmatchlen && in < img.size(); ++i) {
+            const std::uint8_t c = img[in++];
+            delete_node(st, s);
+            st.text[static_cast<std::size_t>(s)] = c;
+            if (s < lookahead_size - 1) {
+                st.text[static_cast<std::size_t>(s + ring_size)] = c;
+            }
+            s = (s + 1) & ring_mask;
+            r = (r + 1) & ring_mask;
+            insert_node(st, r);
+        }
+        for (; i < lastmatchlen; ++i) {
+            delete_node(st, s);
+            s = (s + 1) & ring_mask;
+            r = (r + 1) & ring_mask;
+            if (--len > 0) {
+                insert_node(st, r);
+            }
+        }
+    } while (len > 0);
+    if (codeptr > 1) {
+        out.append(std::span(code).first(codeptr));
+    }
+    return {out.size, out.size <= dst.size() ? lz77_status::ok : lz77_status::overflow};
+}
+
+lz77_decoded lz77_decompress(std::span<const std::uint8_t> stream, std::size_t max_size) {
+    lz77_decoded result{{}, lz77_decode_status::ok};
+    // No item yields more than 18 bytes from 2 stream bytes.
+    result.bytes.reserve(stream.size() > max_size / 9 ? max_size : stream.size() * 9);
+    std::array<std::uint8_t, ring_size> ring{};
+    std::uint32_t w = first_position;
+    std::size_t at = 0;
+    const auto emit = [&](std::uint8_t c) {
+        result.bytes.push_back(c);
+        ring[w] = c;
+        w = (w + 1) & ring_mask;
+    };
+    while (at < stream.size()) {
+        const std::uint8_t flags = stream[at++];
+        for (std::uint8_t bit = 0x80; bit != 0 && at < stream.size(); bit = static_cast<std::uint8_t>(bit >> 1)) {
+            if ((flags & bit) != 0) {
+                if (result.bytes.size() >= max_size) {
+                    result.status = lz77_decode_status::too_long;
+                    return result;
+                }
+                emit(stream[at++]);
+                continue;
+            }
+            if (stream.size() - at < 2) {
+                result.status = lz77_decode_status::truncated_match;
+                return result;
+            }
+            const std::uint32_t b1 = stream[at];
+            const std::uint32_t b2 = stream[at + 1];
+            at += 2;
+            const std::uint32_t pos = (b2 << 4) | (b1 >> 4);
+            const std::uint32_t length = (b1 & 0x0F) + match_threshold + 1;
+            for (std::uint32_t k = 0; k < length; ++k) {
+                if (result.bytes.size() >= max_size) {
+                    result.status = lz77_decode_status::too_long;
+                    return result;
+                }
+                // Read after the previous byte is stored: a match may overlap
+                // the bytes it produces.
+                emit(ring[(pos + k) & ring_mask]);
+            }
+        }
+    }
+    return result;
+}
+
+}  // namespace compress
