@@ -1,0 +1,316 @@
+// The commands that look inside records: --text, --extract, and the command
+// line that chooses among all of them.
+#include "peek.hpp"
+
+#include "compress.hpp"
+#include "unicode.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <filesystem>
+#include <set>
+
+namespace peek {
+
+namespace {
+
+// Shift_JIS code (lead byte * 256 + second byte) to the code point cutter
+// converted to it; 0 where none did.
+std::array<std::uint32_t, 0x10000> inverse_table{};
+
+constexpr std::uint32_t geta_mark = 0x3013;
+constexpr std::uint32_t replacement_character = 0xFFFD;
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// A stream longer than this cannot decode to `max_text_size` bytes or fewer:
+// every item gives at least one byte for at most nine eighths of a byte.
+constexpr std::size_t max_stream_size = compress::lz77_max_compressed_size(max_text_size) + 1;
+
+}  // namespace
+
+void make_inverse_table() {
+    inverse_table.fill(0);
+    for (std::uint32_t u = 0xFFFE; u >= 0x100; --u) {
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            continue;  // a lone surrogate is no character of its own
+        }
+        std::array<std::uint8_t, 2> sjis{};
+        const std::uint64_t before = unmapped_count();
+        put_sjis(static_cast<std::uint8_t>(u & 0xFF), static_cast<std::uint8_t>(u >> 8), sjis);
+        if (unmapped_count() == before) {
+            // Going down, the lowest code point that gives a code wins.
+            inverse_table[static_cast<std::size_t>(sjis[0] << 8 | sjis[1])] = u;
+        }
+    }
+    inverse_table[static_cast<std::size_t>(sjis_replacement[0] << 8 | sjis_replacement[1])] = geta_mark;
+    // The table walk is no conversion of real text: leave no count behind.
+    reset_unmapped_count();
+}
+
+std::string sjis_to_utf8(std::span<const std::uint8_t> sjis) {
+    std::string out;
+    out.reserve(sjis.size() * 2);
+    std::size_t i = 0;
+    while (i < sjis.size()) {
+        const std::uint8_t c = sjis[i];
+        if (c == 0 && i + 1 == sjis.size()) {
+            break;  // the closing zero byte
+        }
+        if (c >= 0x80) {
+            const std::uint32_t cp =
+                i + 1 < sjis.size() ? inverse_table[static_cast<std::size_t>(c << 8 | sjis[i + 1])] : 0;
+            if (cp != 0) {
+                append_utf8(out, cp);
+                i += 2;
+                continue;
+            }
+            append_utf8(out, replacement_character);
+        } else if (c < 0x20 && c != '\n' && c != '\t') {
+            append_utf8(out, replacement_character);
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out;
+}
+
+namespace {
+
+struct decoded_chunk {
+    std::vector<std::uint8_t> text;  // as far as it decoded
+    std::string fault;               // empty when the stream is sound
+};
+
+// Decodes the stream of record `k` with the safe decoder; a fault is named,
+// never thrown, so that one damaged chunk does not hide the others.
+decoded_chunk decode_record(const archive_source& src, const pdb_index& index, std::size_t k) {
+    decoded_chunk d;
+    const auto length = record_length(index, k);
+    if (!length) {
+        d.fault = "its offset lies outside the archive or behind the next record";
+        return d;
+    }
+    if (static_cast<std::uint64_t>(*length) > max_stream_size) {
+        d.fault = "its stream of " + std::to_string(*length) + " bytes would decode to more than " +
+                  std::to_string(max_text_size) + " bytes";
+        return d;
+    }
+    std::vector<std::uint8_t> stream(static_cast<std::size_t>(*length));
+    if (!read_at(src, index.entries[k].offset, stream)) {
+        d.fault = "its bytes cannot be read";
+        return d;
+    }
+    auto decoded = compress::lz77_decompress(stream, max_text_size);
+    d.text = std::move(decoded.bytes);
+    switch (decoded.status) {
+    case compress::lz77_decode_status::too_long:
+        d.fault = "the stream decodes to more than " + std::to_string(max_text_size) + " bytes";
+        break;
+    case compress::lz77_decode_status::truncated_match:
+        d.fault = "the stream ends inside a match after " + std::to_string(d.text.size()) + " bytes of text";
+        break;
+    case compress::lz77_decode_status::ok:
+        if (d.text.empty() || d.text.back() != 0) {
+            d.fault = "the text has no closing zero byte";
+        }
+        break;
+    }
+    return d;
+}
+
+// Records holding one of cutter's chunks, in ID order (record order among
+// equal IDs).
+std::vector<std::size_t> chunk_records(const pdb_index& index) {
+    std::vector<std::size_t> ks;
+    for (std::size_t k = 1; k < index.entries.size(); ++k) {
+        if (chunk_name(index.entries[k].uid)) {
+            ks.push_back(k);
+        }
+    }
+    std::stable_sort(ks.begin(), ks.end(),
+                     [&](std::size_t a, std::size_t b) { return index.entries[a].uid < index.entries[b].uid; });
+    return ks;
+}
+
+}  // namespace
+
+void print_text(std::FILE* out, const archive_source& src) {
+    const pdb_index index = read_index(src);
+    std::vector<std::string> damaged;
+    for (const std::size_t k : chunk_records(index)) {
+        const std::uint32_t uid = index.entries[k].uid;
+        const std::string name = *chunk_name(uid);
+        const decoded_chunk d = decode_record(src, index, k);
+        std::fprintf(out, "== %s (record %zu, unique ID %" PRIu32 ")\n", name.c_str(), k, uid);
+        const std::string text = sjis_to_utf8(d.text);
+        std::fwrite(text.data(), 1, text.size(), out);
+        if (!d.fault.empty()) {
+            std::fprintf(out, "%s!! damaged: %s\n", text.empty() || text.back() == '\n' ? "" : "\n", d.fault.c_str());
+            damaged.push_back(name + " (record " + std::to_string(k) + ")");
+        }
+        std::fprintf(out, "\n\n");
+    }
+    if (!damaged.empty()) {
+        std::string list;
+        for (const auto& d : damaged) {
+            list += (list.empty() ? "" : ", ") + d;
+        }
+        throw common::fatal_error(std::to_string(damaged.size()) + " damaged chunk" +
+                                  (damaged.size() == 1 ? "" : "s") + ": " + list);
+    }
+}
+
+void extract_archive(const std::string& dir, const archive_source& src) {
+    const pdb_index index = read_index(src);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir, ec)) {
+        throw common::fatal_error("Can't create folder " + dir + ".");
+    }
+    const auto write_file = [&](const std::string& name, auto&& fill) {
+        const std::string path = dir + "/" + name;
+        auto f = common::open_write(path);
+        if (!f) {
+            throw common::fatal_error("Can't open " + path + ".");
+        }
+        fill(f.get());
+        if (std::ferror(f.get()) != 0 || !common::close_file(f)) {
+            throw common::fatal_error("Can't write " + path + ".");
+        }
+    };
+    std::set<std::string> taken{"index.txt"};
+    std::string listing = "record\tunique ID\tlength\tfile\tmeaning\n";
+    std::vector<std::uint8_t> piece(64 * 1024);
+    for (std::size_t k = 0; k < index.entries.size(); ++k) {
+        const std::uint32_t uid = index.entries[k].uid;
+        const auto length = record_length(index, k);
+        if (!length) {
+            throw common::fatal_error("record " + std::to_string(k) + ": offset " +
+                                      std::to_string(index.entries[k].offset) +
+                                      " lies outside the archive or behind the next record");
+        }
+        std::string name = k == 0 ? "size_record.bin" : chunk_name(uid).value_or("uid_" + std::to_string(uid) + ".bin");
+        if (!taken.insert(name).second) {
+            name = "r" + std::to_string(k) + "_" + name;
+            taken.insert(name);
+        }
+        write_file(name, [&](std::FILE* f) {
+            std::int64_t done = 0;
+            while (done < *length) {
+                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(*length - done, piece.size()));
+                const std::span<std::uint8_t> part(piece.data(), n);
+                if (!read_at(src, index.entries[k].offset + done, part)) {
+                    throw common::fatal_error("record " + std::to_string(k) + ": cannot read its bytes");
+                }
+                common::write_all(f, part);
+                done += static_cast<std::int64_t>(n);
+            }
+        });
+        listing += std::to_string(k) + "\t" + std::to_string(uid) + "\t" + std::to_string(*length) + "\t" + name +
+                   "\t" + uid_meaning(k, uid) + "\n";
+    }
+    write_file("index.txt", [&](std::FILE* f) {
+        common::write_all(f, std::span(reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()));
+    });
+}
+
+namespace {
+
+constexpr std::string_view help_text =
+    "peek: list, check, read, extract and verify a Palm OS database written by crate\n"
+    "\n"
+    "usage:\n"
+    "  peek [--json] ARCHIVE                       header and record table\n"
+    "  peek --check ARCHIVE                        structural check; exit 0 only when sound\n"
+    "  peek --text ARCHIVE FONTFILE                every chunk decoded to UTF-8, in ID order\n"
+    "  peek --extract DIR ARCHIVE                  every record to a file in DIR, plus DIR/index.txt\n"
+    "  peek --verify [--json] LIBRARY FONTFILE ARCHIVE\n"
+    "                                              the archive holds exactly the library's text\n"
+    "  peek -h | --help                            this text\n"
+    "\n"
+    "In --text, the geta mark \xE3\x80\x93 (U+3013) stands where cutter replaced a character the\n"
+    "font file has no code for; U+FFFD stands for bytes that are no character of the font table.\n"
+    "Results go to standard output; errors go to standard error, with exit status 1.\n"
+    "\n"
+    "examples:\n"
+    "  peek game.pdb\n"
+    "  peek --check game.pdb\n"
+    "  peek --text game.pdb font.bin | less\n"
+    "  peek --extract records game.pdb\n"
+    "  peek --verify rumomsg.dll font.bin game.pdb\n";
+
+}  // namespace
+
+int peek_main(int argc, char** argv) {
+    std::vector<std::string> args;
+    std::string mode;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            std::fwrite(help_text.data(), 1, help_text.size(), stdout);
+            return 0;
+        }
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--check" || a == "--text" || a == "--extract" || a == "--verify") {
+            if (!mode.empty()) {
+                throw common::fatal_error(std::string(usage_text));
+            }
+            mode = a;
+        } else if (a.starts_with("--")) {
+            throw common::fatal_error(std::string(usage_text));
+        } else {
+            args.push_back(a);
+        }
+    }
+    const auto need = [&](std::size_t n, bool json_allowed) {
+        if (args.size() != n || (json && !json_allowed)) {
+            throw common::fatal_error(std::string(usage_text));
+        }
+    };
+    if (mode.empty()) {
+        need(1, true);
+        auto a = open_archive_file(args[0]);
+        print_listing(stdout, args[0], a.source, json);
+        return 0;
+    }
+    if (mode == "--check") {
+        need(1, false);
+        auto a = open_archive_file(args[0]);
+        return print_check(stdout, args[0], a.source) ? 0 : 1;
+    }
+    if (mode == "--text") {
+        need(2, false);
+        auto a = open_archive_file(args[0]);
+        make_u2e_table(args[1]);
+        make_inverse_table();
+        print_text(stdout, a.source);
+        return 0;
+    }
+    if (mode == "--extract") {
+        need(2, false);
+        auto a = open_archive_file(args[1]);
+        extract_archive(args[0], a.source);
+        return 0;
+    }
+    need(3, true);
+    auto a = open_archive_file(args[2]);
+    return verify_archive(stdout, args[0], args[1], a.source, json) ? 0 : 1;
+}
+
+}  // namespace peek
