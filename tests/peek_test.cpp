@@ -1,0 +1,315 @@
+// peek on archives made by crate: the listing, the check of sound archives
+// and of archives damaged at every structure, the text of the bundled
+// sample with a damaged chunk, the extraction byte for byte, the
+// verification with a missing and a damaged chunk, and the program's exits.
+#include "crate_test_support.hpp"
+#include "platform.hpp"
+
+#include "compress.hpp"
+#include "peek.hpp"
+#include "unicode.hpp"
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+using namespace crate_test;
+
+const fs::path source_dir = PALMPORT_SOURCE_DIR;
+const fs::path expected_dir = source_dir / "tests/data/sample_expected";
+
+struct capture {
+    std::string out;
+    std::string error;  // the fatal error's line, empty when none
+};
+
+capture run_peek(const std::function<void()>& command) {
+    capture c;
+    testing::internal::CaptureStdout();
+    try {
+        command();
+    } catch (const common::fatal_error& e) {
+        c.error = e.what();
+    }
+    c.out = testing::internal::GetCapturedStdout();
+    return c;
+}
+
+peek::archive_source memory_source(const std::string& bytes) {
+    return {nullptr, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+            static_cast<std::int64_t>(bytes.size())};
+}
+
+// Compresses every expected text of the sample library into its chunk file
+// in the current folder, as cutter writes them, and returns their names.
+std::vector<std::string> write_sample_chunks() {
+    auto state = std::make_unique<compress::lz77_state>();
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(expected_dir)) {
+        const std::string name = e.path().filename().string();
+        if (!name.starts_with("0x")) {
+            continue;
+        }
+        const std::string text = read_file(e.path());
+        std::vector<std::uint8_t> stream(compress::lz77_max_compressed_size(text.size()));
+        const auto r = compress::lz77_compress(
+            *state, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), stream);
+        write_file(name, std::string(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(r.size)));
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string pack(std::vector<std::string> files) {
+    files.insert(files.begin(), "out.pdb");
+    const auto r = run(files);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read_file("out.pdb");
+}
+
+void put(std::string& a, std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) {
+        a[at + static_cast<std::size_t>(bytes - 1 - i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    }
+}
+
+using Peek = scratch;
+
+// A sound archive of every kind of name: the listing names each ID's meaning
+// and marks the size entry of a file of 64 KiB or more; the check passes with
+// warnings for that file and for a unique ID given twice.
+TEST_F(Peek, ListingAndCheckOfSoundArchive) {
+    write_file("0x1d_03.txt", "chunk");
+    write_file("CGRUMO.bmp", "title");
+    write_file("CG012.bmp", "twelve");
+    write_file("notes.txt", "counted");
+    write_file("CG000.bmp", "zero");
+    write_file("big.bin", std::string(65536 + 5, 'b'));
+    write_file("empty.bin", "");
+    const std::string archive =
+        pack({"0x1d_03.txt", "CGRUMO.bmp", "CG012.bmp", "notes.txt", "CG000.bmp", "big.bin", "empty.bin"});
+    const auto src = memory_source(archive);
+
+    const auto listing = run_peek([&] { peek::print_listing(stdout, "out.pdb", src, false); });
+    EXPECT_EQ(listing.error, "");
+    for (const char* line : {
+             "name:     Lanterns of Vesselmoor for Palm\n", "type:     DATA\n", "creator:  QOVR\n",
+             "records:  8 (the size record and 7 files)\n",
+             "     0         144         14          0           -  size record\n",
+             "     1         158          5       3083          5   0x1d_03.txt\n",
+             "     2         163          5       2499          5   fixed picture CGRUMO\n",
+             "     3         168          6         12          6   picture number 12 or counted file 12\n",
+             "     6         185      65541          1          5*  picture number 1 or counted file 1\n",
+             "     7       65726          0          2          0   picture number 2 or counted file 2\n",
+             "* the size entry differs"}) {
+        EXPECT_NE(listing.out.find(line), std::string::npos) << line << "\nin\n" << listing.out;
+    }
+    const auto json = run_peek([&] { peek::print_listing(stdout, "out.pdb", src, true); });
+    EXPECT_NE(json.out.find("{\"record\":6,\"offset\":185,\"length\":65541,\"uid\":1,\"meaning\":\"picture number 1 "
+                            "or counted file 1\",\"size_entry\":5,\"size_disagrees\":true}"),
+              std::string::npos)
+        << json.out;
+
+    std::vector<std::string> lines;
+    for (const auto& p : peek::check_archive(src)) {
+        EXPECT_TRUE(p.warning) << p.text;
+        lines.push_back(p.text);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "record 6: 65541 bytes, the size record keeps only the low 16 bits (5)",
+                         "record 5: unique ID 0 is also record 4's",
+                     }));
+    // No files at all is sound too.
+    write_file("empty.lst", "");
+    ASSERT_EQ(run({"-f", "empty.lst", "none.pdb"}).status, 0);
+    EXPECT_TRUE(peek::check_archive(memory_source(read_file("none.pdb"))).empty());
+}
+
+// Each structure damaged in turn: the check names it in an error line, and
+// the listing either shows the archive or refuses it in one line.
+TEST_F(Peek, CheckFindsDamageAtEveryStructure) {
+    write_file("a.bin", "aaaa");
+    write_file("CG001.bmp", "bbbbbb");
+    write_file("0x7_00.txt", "cc");
+    const std::string sound = pack({"a.bin", "CG001.bmp", "0x7_00.txt"});
+    ASSERT_EQ(sound.size(), 88u + 30u + 12u);
+    const struct {
+        const char* damage;
+        std::function<void(std::string&)> change;
+        const char* error;
+    } cases[] = {
+        {"cut inside the header", [](std::string& a) { a.resize(50); },
+         "header: the archive is 50 bytes, too short for the 78-byte header"},
+        {"cut inside the record list", [](std::string& a) { a.resize(100); },
+         "record list: the archive is 100 bytes, too short for the list of 4 records (110 bytes)"},
+        {"name without zero byte", [](std::string& a) { a.replace(0, 32, 32, 'N'); },
+         "header: the database name has no zero byte within its 32 bytes"},
+        {"resource database", [](std::string& a) { put(a, 32, 1, 2); }, "header: attributes 0x0001 mark a resource"},
+        {"type", [](std::string& a) { a.replace(60, 4, "appl"); }, "header: type \"appl\", not \"DATA\""},
+        {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "header: creator \"QOV\\x01\", not \"QOVR\""},
+        {"sort info", [](std::string& a) { put(a, 56, 0x70, 4); }, "sort info offset 112, the archive has neither"},
+        {"next record list", [](std::string& a) { put(a, 72, 9, 4); }, "header: next record list 9"},
+        {"no size record", [](std::string& a) { put(a, 76, 0, 2); }, "record count: 0, the size record is missing"},
+        {"count too high", [](std::string& a) { put(a, 76, 9, 2); }, "record list: the archive is 130 bytes"},
+        {"count too low", [](std::string& a) { put(a, 76, 3, 2); }, "record 0: the size record lies at 112, not right behind the delimiter at 104"},
+        {"delimiter", [](std::string& a) { a[111] = 1; }, "delimiter: bytes 00 01 at 110, not two zero bytes"},
+        {"size record moved", [](std::string& a) { put(a, 78, 114, 4); }, "record 0: the size record lies at 114"},
+        {"size record ID", [](std::string& a) { put(a, 83, 7, 3); }, "record 0: the size record has unique ID 7"},
+        {"offset past end", [](std::string& a) { put(a, 86, 5000, 4); },
+         "record 1: offset 5000 lies past the end of the 130-byte archive"},
+        {"offsets out of order", [](std::string& a) { put(a, 94, 110, 4); },
+         "record 2: offset 110 lies before record 1's offset 118"},
+        {"record attributes", [](std::string& a) { a[90] = static_cast<char>(0x80); }, "record 1: attributes 0x80"},
+        {"size record length", [](std::string& a) { put(a, 86, 120, 4); },
+         "record 0: the size record is 8 bytes, not 6 for 3 files"},
+        {"size entry", [](std::string& a) { put(a, 114, 7, 2); }, "record 2: 6 bytes, its size entry says 7"},
+        {"trailing bytes", [](std::string& a) { a += "zz"; },
+         "total length: the archive is 132 bytes, its last record should end at 130"},
+        {"cut last record", [](std::string& a) { a.pop_back(); },
+         "total length: the archive is 129 bytes, its last record should end at 130"},
+    };
+    for (const auto& c : cases) {
+        std::string damaged = sound;
+        c.change(damaged);
+        const auto src = memory_source(damaged);
+        const auto problems = peek::check_archive(src);
+        const bool found = std::any_of(problems.begin(), problems.end(), [&](const peek::problem& p) {
+            return !p.warning && p.text.find(c.error) != std::string::npos;
+        });
+        std::string all;
+        for (const auto& p : problems) {
+            all += p.text + "\n";
+        }
+        EXPECT_TRUE(found) << c.damage << ": wanted " << c.error << "\ngot\n" << all;
+        const auto listing = run_peek([&] { peek::print_listing(stdout, "x", src, false); });
+        EXPECT_EQ(listing.error.find('\n'), std::string::npos) << c.damage;
+    }
+    EXPECT_TRUE(peek::check_archive(memory_source(sound)).empty());
+}
+
+// Every record comes back byte for byte under its ID's name, and the index
+// lists them; a record with unknowable bounds is refused in one line.
+TEST_F(Peek, ExtractRoundTripsEveryRecord) {
+    const std::map<std::string, std::string> files = {
+        {"0x2a_15.txt", "last chunk"}, {"ZOPA01.bmp", "overlay"}, {"CG002.bmp", std::string(70000, '\x02')},
+        {"a.bin", std::string("\0\r\n\x1a", 4)}, {"b.bin", ""}, {"c.bin", "c"}};
+    std::vector<std::string> names;
+    for (const auto& [name, content] : files) {
+        write_file(name, content);
+        names.push_back(name);
+    }
+    const std::string archive = pack(names);
+    const auto src = memory_source(archive);
+    EXPECT_EQ(run_peek([&] { peek::extract_archive("records", src); }).error, "");
+    const std::map<std::string, std::string> written = {
+        {"0x2a_15.txt", "0x2a_15.txt"}, {"ZOPA01.bmp", "uid_2497.bin"}, {"CG002.bmp", "uid_2.bin"},
+        {"a.bin", "uid_0.bin"}, {"b.bin", "uid_1.bin"}, {"c.bin", "r6_uid_2.bin"}};
+    for (const auto& [name, out] : written) {
+        EXPECT_EQ(read_file(fs::path("records") / out), files.at(name)) << name;
+    }
+    EXPECT_EQ(read_file("records/size_record.bin").size(), 12u);
+    EXPECT_EQ(read_file("records/index.txt"),
+              "record\tunique ID\tlength\tfile\tmeaning\n"
+              "0\t0\t12\tsize_record.bin\tsize record\n"
+              "1\t3355\t10\t0x2a_15.txt\t0x2a_15.txt\n"
+              "2\t2\t70000\tuid_2.bin\tpicture number 2 or counted file 2\n"
+              "3\t2497\t7\tuid_2497.bin\tfixed picture ZOPA01\n"
+              "4\t0\t4\tuid_0.bin\tpicture number 0 or counted file 0\n"
+              "5\t1\t0\tuid_1.bin\tpicture number 1 or counted file 1\n"
+              "6\t2\t1\tr6_uid_2.bin\tpicture number 2 or counted file 2\n");
+    std::string damaged = archive;
+    put(damaged, 86 + 8, 1, 4);
+    EXPECT_EQ(run_peek([&] { peek::extract_archive("bad", memory_source(damaged)); }).error,
+              "record 1: offset 148 lies outside the archive or behind the next record");
+}
+
+// The bundled sample's chunks read back as the expected texts, in ID order,
+// replaced characters as the geta mark; a damaged stream is shown as far as
+// it decodes and named in the closing error.
+TEST_F(Peek, TextOfBundledSample) {
+    make_u2e_table((source_dir / "examples/font.bin").string());
+    peek::make_inverse_table();
+    auto names = write_sample_chunks();
+    write_file(names[1], std::string("\xFE" "abcdefg\x00", 9));  // a literal text without its zero, then a cut match
+    write_file("CG001.bmp", "not a chunk");
+    names.push_back("CG001.bmp");
+    const std::string archive = pack(names);
+    const auto text = run_peek([&] { peek::print_text(stdout, memory_source(archive)); });
+    EXPECT_EQ(text.error, "1 damaged chunk: " + names[1] + " (record 2)");
+    // Blocks in ID order; the names sort by text, so "0x10_..." before "0x7_...".
+    struct chunk {
+        std::uint32_t uid;
+        std::size_t record;
+        std::string name;
+    };
+    std::vector<chunk> chunks;
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        const auto block = static_cast<std::uint32_t>(std::stoul(names[i].substr(2), nullptr, 16));
+        const auto index = static_cast<std::uint32_t>(std::stoul(names[i].substr(names[i].find('_') + 1)));
+        chunks.push_back({2500 + 20 * block + index, i + 1, names[i]});
+    }
+    std::sort(chunks.begin(), chunks.end(), [](const chunk& a, const chunk& b) { return a.uid < b.uid; });
+    std::string want;
+    for (const auto& c : chunks) {
+        want += "== " + c.name + " (record " + std::to_string(c.record) + ", unique ID " + std::to_string(c.uid) + ")\n";
+        if (c.record == 2) {
+            want += "abcdefg\n!! damaged: the stream ends inside a match after 7 bytes of text\n";
+        } else {
+            const std::string t = read_file(expected_dir / c.name);
+            want += peek::sjis_to_utf8(std::span(reinterpret_cast<const std::uint8_t*>(t.data()), t.size()));
+        }
+        want += "\n\n";
+    }
+    EXPECT_EQ(text.out, want);
+    EXPECT_NE(text.out.find("\xE3\x80\x93"), std::string::npos) << "no geta mark";
+    // cutter writes U+00E9 as the single byte 0xE9, which starts no character.
+    EXPECT_NE(text.out.find("caf\xEF\xBF\xBD"), std::string::npos);
+}
+
+// The program itself: results on standard output, one line on standard error
+// and exit status 1 for a bad command line or archive.
+TEST_F(Peek, ProgramExits) {
+    write_file("short.pdb", "PDB");
+    write_file("a.bin", "a");
+    pack({"a.bin"});
+    const std::string program = PEEK_PROGRAM;
+    const struct {
+        std::string args;
+        int status;
+        std::string out_start;
+        std::string err;
+    } cases[] = {
+        {"", 1, "", std::string(peek::usage_text) + "\n"},
+        {"--check", 1, "", std::string(peek::usage_text) + "\n"},
+        {"--json --check out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
+        {"--bogus out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
+        {"--help", 0, "peek: list, check", ""},
+        {"missing.pdb", 1, "", "Can't open missing.pdb.\n"},
+        {"short.pdb", 1, "", "header: the archive is 3 bytes, too short for the 78-byte header\n"},
+        {"--check short.pdb", 1, "error: header: the archive is 3 bytes", ""},
+        {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
+        {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
+        {"out.pdb", 0, "archive:  out.pdb (99 bytes)\n", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string cmd = "\"" + program + "\" " + c.args + " >stdout.txt 2>stderr.txt";
+        const int raw = std::system(cmd.c_str());
+#ifdef _WIN32
+        const int status = raw;
+#else
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+        EXPECT_EQ(status, c.status) << c.args;
+        EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
+        EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
+    }
+}
+
+}  // namespace
