@@ -1,0 +1,36 @@
+// Reads arbitrary bytes as an archive with peek's reader: the listing (plain
+// and JSON), the structural check and the chunk text. Each either succeeds or
+// ends in one common::fatal_error line; a read outside the bytes, a crash, a
+// hang or an allocation beyond the caps is a finding. A sound verdict must
+// also mean that every record's bounds are known.
+#include "peek.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static std::FILE* sink = std::fopen("/dev/null", "wb");
+    const peek::archive_source src{nullptr, std::span(data, size), static_cast<std::int64_t>(size)};
+    for (const bool json : {false, true}) {
+        try {
+            peek::print_listing(sink, "fuzz.pdb", src, json);
+        } catch (const common::fatal_error&) {
+        }
+    }
+    const auto problems = peek::check_archive(src);
+    const bool sound = std::none_of(problems.begin(), problems.end(), [](const peek::problem& p) { return !p.warning; });
+    if (sound) {
+        const auto index = peek::read_index(src);
+        for (std::size_t k = 0; k < index.entries.size(); ++k) {
+            if (!peek::record_length(index, k)) {
+                std::abort();
+            }
+        }
+    }
+    try {
+        peek::print_text(sink, src);
+    } catch (const common::fatal_error&) {
+    }
+    return 0;
+}
