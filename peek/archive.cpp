@@ -165,24 +165,6 @@ std::optional<std::uint16_t> size_entry(const archive_source& src, const pdb_ind
     return static_cast<std::uint16_t>(be(b, 0, 2));
 }
 
-std::vector<std::uint8_t> read_record(const archive_source& src, const pdb_index& index, std::size_t k,
-                                      std::size_t limit) {
-    const auto length = record_length(index, k);
-    if (!length) {
-        throw common::fatal_error(format("record %zu: offset %" PRIu32 " lies outside the archive or behind the next record",
-                                         k, index.entries[k].offset));
-    }
-    if (static_cast<std::uint64_t>(*length) > limit) {
-        throw common::fatal_error(format("record %zu: %" PRId64 " bytes, more than %zu", k, *length, limit));
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length));
-    if (!read_at(src, index.entries[k].offset, bytes)) {
-        throw common::fatal_error(format("record %zu: cannot read %" PRId64 " bytes at offset %" PRIu32, k, *length,
-                                         index.entries[k].offset));
-    }
-    return bytes;
-}
-
 std::optional<std::string> chunk_name(std::uint32_t uid) {
     if (uid < chunk_id_base + chunk_id_step * first_block) {
         return std::nullopt;

@@ -90,14 +90,9 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> sjis) {
 
 namespace {
 
-struct decoded_chunk {
-    std::vector<std::uint8_t> text;  // as far as it decoded
-    std::string fault;               // empty when the stream is sound
-};
+}  // namespace
 
-// Decodes the stream of record `k` with the safe decoder; a fault is named,
-// never thrown, so that one damaged chunk does not hide the others.
-decoded_chunk decode_record(const archive_source& src, const pdb_index& index, std::size_t k) {
+decoded_chunk decode_chunk(const archive_source& src, const pdb_index& index, std::size_t k) {
     decoded_chunk d;
     const auto length = record_length(index, k);
     if (!length) {
@@ -132,6 +127,8 @@ decoded_chunk decode_record(const archive_source& src, const pdb_index& index, s
     return d;
 }
 
+namespace {
+
 // Records holding one of cutter's chunks, in ID order (record order among
 // equal IDs).
 std::vector<std::size_t> chunk_records(const pdb_index& index) {
@@ -154,7 +151,7 @@ void print_text(std::FILE* out, const archive_source& src) {
     for (const std::size_t k : chunk_records(index)) {
         const std::uint32_t uid = index.entries[k].uid;
         const std::string name = *chunk_name(uid);
-        const decoded_chunk d = decode_record(src, index, k);
+        const decoded_chunk d = decode_chunk(src, index, k);
         std::fprintf(out, "== %s (record %zu, unique ID %" PRIu32 ")\n", name.c_str(), k, uid);
         const std::string text = sjis_to_utf8(d.text);
         std::fwrite(text.data(), 1, text.size(), out);

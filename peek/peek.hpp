@@ -113,11 +113,17 @@ std::optional<std::int64_t> record_length(const pdb_index& index, std::size_t k)
 // archive; nothing when the entry lies outside the size record or the file.
 std::optional<std::uint16_t> size_entry(const archive_source& src, const pdb_index& index, std::size_t k);
 
-// The bytes of record `k`, at most `limit` of them. Throws
-// "record <k>: ..." when its offsets make no sense, and when it is longer
-// than `limit` bytes.
-std::vector<std::uint8_t> read_record(const archive_source& src, const pdb_index& index, std::size_t k,
-                                      std::size_t limit);
+// A chunk record decoded with the safe decoder.
+struct decoded_chunk {
+    std::vector<std::uint8_t> text;  // the text as far as it decoded
+    std::string fault;               // what is wrong, empty when the stream is sound
+};
+
+// Decodes the stream of record `k`, at most `max_text_size` bytes of text.
+// Never throws for the archive's contents: offsets that make no sense, a
+// stream too long for any text, a stream that ends inside a match, a text
+// over the cap and a text without its closing zero byte are named in `fault`.
+decoded_chunk decode_chunk(const archive_source& src, const pdb_index& index, std::size_t k);
 
 // ---- what a unique ID means ----------------------------------------------
 

@@ -147,34 +147,15 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
             findings.push_back({"missing", chunk.name, uid, std::nullopt, "no record has its unique ID"});
             continue;
         }
-        // decode_record's rules, repeated here for the comparison.
-        const auto length = record_length(index, it->second);
-        std::string fault;
-        std::vector<std::uint8_t> text;
-        if (!length) {
-            fault = "its offset lies outside the archive or behind the next record";
-        } else if (static_cast<std::uint64_t>(*length) > compress::lz77_max_compressed_size(max_text_size) + 1) {
-            fault = "its stream of " + std::to_string(*length) + " bytes is too long for any text";
-        } else {
-            std::vector<std::uint8_t> stream(static_cast<std::size_t>(*length));
-            if (!read_at(src, index.entries[it->second].offset, stream)) {
-                fault = "its bytes cannot be read";
-            } else {
-                auto decoded = compress::lz77_decompress(stream, max_text_size);
-                text = std::move(decoded.bytes);
-                if (decoded.status == compress::lz77_decode_status::truncated_match) {
-                    fault = "the stream ends inside a match after " + std::to_string(text.size()) + " bytes; ";
-                } else if (decoded.status == compress::lz77_decode_status::too_long) {
-                    fault = "the stream decodes to more than " + std::to_string(max_text_size) + " bytes; ";
-                }
-            }
-        }
-        if (fault.empty() && text == chunk.text) {
+        const decoded_chunk d = decode_chunk(src, index, it->second);
+        if (d.fault.empty() && d.text == chunk.text) {
             ++matching;
             continue;
         }
-        if (length && (fault.empty() || fault.back() == ' ')) {
-            fault += difference(chunk.text, text);
+        // A text that decoded at least in part shows where it departs.
+        std::string fault = d.fault;
+        if (fault.empty() || !d.text.empty()) {
+            fault += (fault.empty() ? "" : "; ") + difference(chunk.text, d.text);
         }
         findings.push_back({"different", chunk.name, uid, it->second, fault});
     }
