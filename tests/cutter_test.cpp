@@ -66,9 +66,10 @@ struct reflow_case {
     std::string tail;  // placed after it, before the NUL
     std::string want_head;
     std::string want_tail;
+    std::size_t size = 100;  // of the whole text, NUL included
 };
 
-TEST(Reflow, BothModesTheJoinRuleAndModeSelection) {
+TEST(Reflow, ThresholdBothModesTheJoinRuleAndModeSelection) {
     const int J = 0x10;
     const reflow_case cases[] = {
         {"join removes a break between two-byte characters", J, 3, K + "\n" + K, "", K + K, ""},
@@ -93,41 +94,21 @@ TEST(Reflow, BothModesTheJoinRuleAndModeSelection) {
          ""},
         {"strip: a removed space ends a run", 0x1C, 6, "\n \n" + K + "\n" + FW + "\n", "", "\n\n" + K + "\n\n", ""},
         {"strip keeps a break between two-byte characters", 0x1C, 6, K + "\n" + K, "", K + "\n" + K, ""},
-        {"0x1d index 0 is stripped", 0x1D, 0, " \n\n", "", "\n", ""},
+        {"0x1d index 0 is stripped, from 100 bytes on", 0x1D, 0, " \n\n" + FW, "", "\n", ""},
         {"0x1d index 1 is joined", 0x1D, 1, " " + K + "\n" + K, "", " " + K + K, ""},
         {"0x1c index 5 is joined", 0x1C, 5, " \n\n", "", " \n\n", ""},
         {"0x1c index 15 is stripped", 0x1C, 15, " \n\n", "", "\n", ""},
         {"0x1b index 6 is joined", 0x1B, 6, " \n\n", "", " \n\n", ""},
         {"0x1d index 6 is joined", 0x1D, 6, " \n\n", "", " \n\n", ""},
+        {"99 bytes stay as they are in strip mode", 0x1D, 0, " \n\n" + FW, "", " \n\n" + FW, "", 99},
+        {"99 bytes stay as they are in join mode", J, 3, K + "\n" + K, "", K + "\n" + K, "", 99},
     };
     for (const auto& c : cases) {
-        const std::string fill(99 - c.head.size() - c.tail.size(), '.');
+        const std::string fill(c.size - 1 - c.head.size() - c.tail.size(), '.');
         bytes text = b(c.head + fill + c.tail + '\0');
-        ASSERT_EQ(text.size(), 100u) << c.what;
         const bytes want = b(c.want_head + fill + c.want_tail + '\0');
         const std::size_t n = cutter::rearrange_script(text, c.id, c.block);
         EXPECT_EQ(bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n)), want) << c.what;
-    }
-}
-
-TEST(Reflow, TextsBelowOneHundredBytesStayAsTheyAre) {
-    for (const std::size_t size : {1, 2, 99, 100}) {
-        // Spaces, and breaks after two-byte characters: both modes change them.
-        std::string s;
-        while (s.size() + 4 <= size - 1) {
-            s += K + "\n ";
-        }
-        s.resize(size - 1, '.');
-        const bytes original = b(s + '\0');
-        for (const auto& [id, block] : {std::pair{0x1D, 0}, {0x10, 0}}) {
-            bytes text = original;
-            const std::size_t n = cutter::rearrange_script(text, id, block);
-            EXPECT_EQ(n < size, size == 100) << size << " bytes, block " << id;
-            EXPECT_EQ(text[n - 1], 0) << size;
-            if (size < 100) {
-                EXPECT_EQ(text, original) << size;
-            }
-        }
     }
 }
 
