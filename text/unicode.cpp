@@ -19,6 +19,12 @@ constexpr std::size_t max_pairs = 0xFFFF - first_code_point;
 // byte, 0 for no mapping.
 std::array<std::uint16_t, 0xFFFF> u2e{};
 
+// The Shift_JIS bytes that put_sjis writes for each code unit from U+0100 up
+// (first byte * 256 + second byte), worked out from `u2e` when the table is
+// loaded, so that converting a character is one lookup. 0: no usable mapping,
+// the replacement is written (no usable result is 0x0000).
+std::array<std::uint16_t, 0x10000> u2s{};
+
 std::uint64_t unmapped = 0;
 
 // Shift_JIS of the full-width forms of the half-width katakana 0xA1 to 0xDF
@@ -38,6 +44,35 @@ bool is_half_width_kana(std::uint8_t d) {
     return d >= 0xA1 && d <= 0xDF;
 }
 
+// The two Shift_JIS bytes of a table entry (first EUC byte * 256 + second), or
+// 0 when the entry gives no usable character: entry 0, a 0x8E entry outside
+// the half-width katakana, an entry 0x01-0x7F with a second byte of 0x00 or
+// 0x80 and above, or a conversion that gives a first byte below 0x80 or a
+// 0x00 byte.
+std::uint16_t sjis_of_entry(std::uint16_t entry) {
+    const std::uint8_t hi = static_cast<std::uint8_t>(entry >> 8);
+    const std::uint8_t lo = static_cast<std::uint8_t>(entry & 0xFF);
+    if (hi == 0) {
+        return 0;
+    }
+    if (hi < 0x80 && (lo == 0 || lo >= 0x80)) {
+        return 0;  // would put a NUL, or one byte and a stray lead byte, into the text
+    }
+    if (hi == 0x8E && !is_half_width_kana(lo)) {
+        return 0;
+    }
+    const std::array<std::uint8_t, 3> euc = {hi, lo, 0};
+    std::array<std::uint8_t, 3> sjis{};
+    euc2sjis(euc, sjis);
+    // Lead bytes 0x80 to 0xA0 outside JIS X 0208 give a first byte below
+    // 0x80, and some second bytes give 0x00: neither reads back as one
+    // two-byte character, so they are replaced too.
+    if (hi >= 0x80 && (sjis[0] < 0x80 || sjis[1] == 0)) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>((sjis[0] << 8) | sjis[1]);
+}
+
 }  // namespace
 
 void load_u2e_table(std::span<const std::uint8_t> font) {
@@ -45,6 +80,10 @@ void load_u2e_table(std::span<const std::uint8_t> font) {
     const std::size_t pairs = std::min(font.size() / 2, max_pairs);
     for (std::size_t k = 0; k < pairs; ++k) {
         u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
+    }
+    u2s.fill(0);
+    for (std::size_t ucs = 0x100; ucs < u2e.size(); ++ucs) {
+        u2s[ucs] = sjis_of_entry(u2e[ucs]);
     }
 }
 
@@ -133,32 +172,14 @@ int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
         dst[0] = b1;
         return 1;
     }
-    const std::uint16_t entry = u2e_entry(ucs);
-    const std::uint8_t hi = static_cast<std::uint8_t>(entry >> 8);
-    const std::uint8_t lo = static_cast<std::uint8_t>(entry & 0xFF);
-    bool usable = hi != 0;
-    if (hi < 0x80 && (lo == 0 || lo >= 0x80)) {
-        usable = false;  // would put a NUL, or one byte and a stray lead byte, into the text
-    }
-    if (hi == 0x8E && !is_half_width_kana(lo)) {
-        usable = false;
-    }
-    std::array<std::uint8_t, 3> sjis{};
-    if (usable) {
-        const std::array<std::uint8_t, 3> euc = {hi, lo, 0};
-        euc2sjis(euc, sjis);
-        // Lead bytes 0x80 to 0xA0 outside JIS X 0208 give a first byte below
-        // 0x80, and some second bytes give 0x00: neither reads back as one
-        // two-byte character, so they are replaced too.
-        if (hi >= 0x80 && (sjis[0] < 0x80 || sjis[1] == 0)) {
-            usable = false;
-        }
-    }
-    if (!usable) {
-        sjis = {sjis_replacement[0], sjis_replacement[1], 0};
+    const std::uint16_t code = u2s[ucs];
+    if (code == 0) {
+        dst[0] = sjis_replacement[0];
+        dst[1] = sjis_replacement[1];
         ++unmapped;
+    } else {
+        dst[0] = static_cast<std::uint8_t>(code >> 8);
+        dst[1] = static_cast<std::uint8_t>(code & 0xFF);
     }
-    dst[0] = sjis[0];
-    dst[1] = sjis[1];
     return 2;
 }

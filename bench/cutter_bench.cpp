@@ -1,0 +1,189 @@
+// The whole cutter run next to the encoder alone on the same texts.
+//
+// A generated library holds all 36 blocks with 16 strings of 3999 code units
+// each (dialogue-like Japanese with line breaks and full-width spaces, every
+// character mapped by the sample font file). BM_cutter_program runs the built
+// program on it in a scratch folder; BM_encoder_alone compresses the 576
+// prepared texts (converted and reflowed beforehand) in the same order with
+// one encoder record; BM_pipeline_in_memory converts, reflows and compresses
+// the raw strings without touching files. The target: the program's time
+// within 1.25 times the encoder's.
+#include "compress.hpp"
+#include "cutter.hpp"
+#include "pe_writer.hpp"
+#include "unicode.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+
+const std::string font_path = PALMPORT_SOURCE_DIR "/examples/font.bin";
+constexpr std::size_t units_per_string = 3999;
+
+// Code units with a mapping in the loaded table, from `first` to `last`.
+std::vector<char16_t> mapped(char16_t first, char16_t last) {
+    std::vector<char16_t> out;
+    for (char16_t u = first; u <= last; ++u) {
+        if (u2e_entry(u) != 0) {
+            out.push_back(u);
+        }
+    }
+    return out;
+}
+
+// One string: words of hiragana, katakana and kanji from a skewed vocabulary,
+// punctuation, full-width spaces and line breaks.
+std::u16string dialogue(std::mt19937& gen, const std::vector<std::u16string>& words) {
+    std::u16string s;
+    while (s.size() < units_per_string) {
+        const double u = std::uniform_real_distribution<double>(0.0, 1.0)(gen);
+        s += words[static_cast<std::size_t>(static_cast<double>(words.size()) * u * u * u)];
+        switch (gen() % 20) {
+        case 0: case 1: s += u'\x3001'; break;  // comma
+        case 2: s += u'\x3002'; break;          // full stop
+        case 3: s += u'\n'; break;
+        case 4: s += u"\x3002\n\x3000"; break;  // end of paragraph, indent
+        default: break;
+        }
+    }
+    s.resize(units_per_string);
+    return s;
+}
+
+struct fixture {
+    fs::path dir;
+    std::vector<bytes> strings;  // the 576 raw strings (UTF-16LE), in cutter's order
+    std::vector<bytes> texts;    // the same converted and reflowed, with their NULs
+
+    fixture() {
+        make_u2e_table(font_path);
+        const auto hiragana = mapped(0x3041, 0x3093);
+        const auto katakana = mapped(0x30A1, 0x30F3);
+        const auto kanji = mapped(0x4E00, 0x7FFF);
+        std::mt19937 gen(20261207);
+        std::vector<std::u16string> words(2000);
+        for (auto& w : words) {
+            const auto& set = gen() % 10 < 5 ? hiragana : gen() % 2 ? katakana : kanji;
+            for (std::uint32_t c = 1 + gen() % 4; c > 0; --c) {
+                w += set[gen() % set.size()];
+            }
+        }
+        pe::image_plan plan;
+        pe::type_node type{pe::id(6), {}};
+        for (std::size_t k = 0; k < cutter::text_name.size(); ++k) {
+            bytes data;
+            for (int i = 0; i < cutter::strings_per_block; ++i) {
+                const std::u16string s = dialogue(gen, words);
+                bytes raw;
+                for (const char16_t u : s) {
+                    pe::put16(raw, raw.size(), static_cast<std::uint16_t>(u));
+                }
+                pe::put16(data, data.size(), static_cast<std::uint16_t>(s.size()));
+                data.insert(data.end(), raw.begin(), raw.end());
+                bytes text(cutter::text_buffer_size);
+                text.resize(cutter::get_script(raw, text));
+                text.resize(cutter::rearrange_script(text, static_cast<int>(7 + k), i));
+                texts.push_back(std::move(text));
+                strings.push_back(std::move(raw));
+            }
+            type.names.push_back({pe::id(static_cast<std::uint32_t>(7 + k)), {{pe::id(0x411), data}}});
+        }
+        plan.types = {type};
+        dir = fs::temp_directory_path() / "cutter_bench";
+        fs::create_directories(dir);
+        pe::write_file((dir / "lib.dll").string(), pe::build(plan).bytes);
+    }
+    ~fixture() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+};
+
+fixture& data() {
+    static fixture f;
+    return f;
+}
+
+void BM_cutter_program(benchmark::State& state) {
+    fixture& f = data();
+    const std::string command = "cd \"" + f.dir.string() + "\" && \"" CUTTER_PROGRAM "\" lib.dll \"" + font_path +
+                                "\" 2>/dev/null";
+    for (auto _ : state) {
+        // A fresh output folder each time, as in a build.
+        state.PauseTiming();
+        for (const auto& e : fs::directory_iterator(f.dir)) {
+            if (e.path().extension() == ".txt") {
+                fs::remove(e.path());
+            }
+        }
+        state.ResumeTiming();
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("cutter failed");
+            break;
+        }
+    }
+    std::size_t in = 0;
+    for (const auto& t : f.texts) {
+        in += t.size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in));
+}
+
+void BM_encoder_alone(benchmark::State& state) {
+    const fixture& f = data();
+    bytes out(cutter::compressed_buffer_size);
+    std::size_t in = 0;
+    std::size_t compressed = 0;
+    for (auto _ : state) {
+        auto st = std::make_unique<compress::lz77_state>();
+        in = compressed = 0;
+        for (const auto& t : f.texts) {
+            const auto r = compress::lz77_compress(*st, t, out);
+            benchmark::DoNotOptimize(out.data());
+            in += t.size();
+            compressed += r.size;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in));
+    state.counters["ratio"] = static_cast<double>(compressed) / static_cast<double>(in);
+}
+
+// The chunk pipeline in memory: conversion, reflow and encoder, no files.
+void BM_pipeline_in_memory(benchmark::State& state) {
+    const fixture& f = data();
+    bytes text(cutter::text_buffer_size);
+    bytes out(cutter::compressed_buffer_size);
+    std::size_t in = 0;
+    for (auto _ : state) {
+        auto st = std::make_unique<compress::lz77_state>();
+        in = 0;
+        for (std::size_t k = 0; k < f.strings.size(); ++k) {
+            const std::size_t n = cutter::get_script(f.strings[k], text);
+            const std::size_t m = cutter::rearrange_script(std::span(text).first(n), static_cast<int>(7 + k / 16),
+                                                           static_cast<int>(k % 16));
+            compress::lz77_compress(*st, std::span(text).first(m), out);
+            benchmark::DoNotOptimize(out.data());
+            in += m;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in));
+}
+
+}  // namespace
+
+BENCHMARK(BM_pipeline_in_memory)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_cutter_program)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_encoder_alone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+BENCHMARK_MAIN();

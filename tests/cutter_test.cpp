@@ -1,0 +1,386 @@
+// The chunk pipeline (conversion, reflow, chunk file) and the block walk's
+// messages, exit statuses and files, over small libraries from tests/pe_writer.
+#include "cutter.hpp"
+#include "fatal_error.hpp"
+#include "file_io.hpp"
+#include "pe_writer.hpp"
+#include "platform.hpp"
+#include "unicode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+
+const std::string font_path = PALMPORT_SOURCE_DIR "/examples/font.bin";
+
+bytes b(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+bytes read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each test runs in a fresh folder of its own: the chunk files go to the
+// current directory, and CTest runs cases in parallel.
+class scratch : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = home_ / (std::string("cutter_") + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(home_);
+        fs::remove_all(dir_);
+    }
+    fs::path home_ = fs::current_path();
+    fs::path dir_;
+};
+
+// ---- reflow ------------------------------------------------------------
+
+const std::string K = "\x8a\xbf";    // a two-byte character
+const std::string FW = "\x81\x40";   // the full-width space
+const std::string SMALL_A = "\x83\x40";  // second byte as in the full-width space
+const std::string OPEN = "\x81\x75";     // first byte as in the full-width space
+
+struct reflow_case {
+    const char* what;
+    int id;
+    int block;
+    std::string head;  // placed before a filler of '.' that makes the text 100 bytes
+    std::string tail;  // placed after it, before the NUL
+    std::string want_head;
+    std::string want_tail;
+    std::size_t size = 100;  // of the whole text, NUL included
+};
+
+TEST(Reflow, ThresholdBothModesTheJoinRuleAndModeSelection) {
+    const int J = 0x10;
+    const reflow_case cases[] = {
+        {"join removes a break between two-byte characters", J, 3, K + "\n" + K, "", K + K, ""},
+        {"join keeps the second of two breaks", J, 3, K + "\n\n" + K, "", K + "\n" + K, ""},
+        {"test 1: a break after a one-byte character stays", J, 3, "A\n" + K + " \n" + K, "",
+         "A\n" + K + " \n" + K, ""},
+        {"test 2: a break after a full-width space stays", J, 3, K + FW + "\n" + K, "", K + FW + "\n" + K, ""},
+        {"test 3: a break before a full-width space stays", J, 3, K + "\n" + FW, "", K + "\n" + FW, ""},
+        {"test 4: a break before r or w stays, R and W do not", J, 3, K + "\nr" + K + "\nw" + K + "\nR" + K + "\nW",
+         "", K + "\nr" + K + "\nw" + K + "R" + K + "W", ""},
+        {"tests 2 and 3 compare both bytes", J, 3, SMALL_A + "\n" + K + "\n" + SMALL_A + K + "\n" + OPEN, "",
+         SMALL_A + K + SMALL_A + K + OPEN, ""},
+        {"after a removal, a full-width space before a break still counts", J, 3, K + "\n" + K + FW + "\n" + K, "",
+         K + K + FW + "\n" + K, ""},
+        {"a break at the very start stays", J, 3, "\n" + K, "", "\n" + K, ""},
+        {"a break just before the NUL goes", J, 3, "", K + "\n", "", K},
+        {"join keeps spaces and full-width spaces", J, 3, " " + FW + " ", "", " " + FW + " ", ""},
+        {"a high byte takes the next byte, even a break", J, 3, "\xe9\n\n" + K, "", "\xe9\n" + K, ""},
+        {"strip removes spaces and full-width spaces", 0x1C, 6, " a " + FW + K + FW, "", "a" + K, ""},
+        {"strip halves runs of breaks, rounding up", 0x1C, 6,
+         K + "\n" + K + "\n\n" + K + "\n\n\n" + K + "\n\n\n\n" + K, "", K + "\n" + K + "\n" + K + "\n\n" + K + "\n\n" + K,
+         ""},
+        {"strip: a removed space ends a run", 0x1C, 6, "\n \n" + K + "\n" + FW + "\n", "", "\n\n" + K + "\n\n", ""},
+        {"strip keeps a break between two-byte characters", 0x1C, 6, K + "\n" + K, "", K + "\n" + K, ""},
+        {"0x1d index 0 is stripped, from 100 bytes on", 0x1D, 0, " \n\n" + FW, "", "\n", ""},
+        {"0x1d index 1 is joined", 0x1D, 1, " " + K + "\n" + K, "", " " + K + K, ""},
+        {"0x1c index 5 is joined", 0x1C, 5, " \n\n", "", " \n\n", ""},
+        {"0x1c index 15 is stripped", 0x1C, 15, " \n\n", "", "\n", ""},
+        {"0x1b index 6 is joined", 0x1B, 6, " \n\n", "", " \n\n", ""},
+        {"0x1d index 6 is joined", 0x1D, 6, " \n\n", "", " \n\n", ""},
+        {"99 bytes stay as they are in strip mode", 0x1D, 0, " \n\n" + FW, "", " \n\n" + FW, "", 99},
+        {"99 bytes stay as they are in join mode", J, 3, K + "\n" + K, "", K + "\n" + K, "", 99},
+    };
+    for (const auto& c : cases) {
+        const std::string fill(c.size - 1 - c.head.size() - c.tail.size(), '.');
+        bytes text = b(c.head + fill + c.tail + '\0');
+        const bytes want = b(c.want_head + fill + c.want_tail + '\0');
+        const std::size_t n = cutter::rearrange_script(text, c.id, c.block);
+        EXPECT_EQ(bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n)), want) << c.what;
+    }
+}
+
+// ---- conversion and chunk file -----------------------------------------
+
+TEST(GetScript, ConvertsAndClosesWithNulWithinTheBuffer) {
+    make_u2e_table(font_path);
+    struct row {
+        bytes in;
+        std::size_t room;
+        bytes want;  // empty: refused (result 0)
+    };
+    const row rows[] = {
+        {{0x41, 0x00}, 8, {0x41, 0x00}},
+        {{}, 8, {0x00}},
+        {{0x42, 0x30, 0x00, 0x30, 0xE9, 0x00}, 8, {0x82, 0xA0, 0x81, 0x40, 0xE9, 0x00}},  // あ, full-width space, é
+        {{0x42, 0x30, 0x41, 0x00}, 4, {0x82, 0xA0, 0x41, 0x00}},                          // exactly fits
+        {{0x42, 0x30, 0x42, 0x30}, 4, {}},                                                // the NUL would not fit
+        {{0x41, 0x00}, 1, {}},
+        {{}, 0, {}},
+    };
+    for (const row& r : rows) {
+        bytes dest(r.room + 4, 0xEE);  // bytes past the room must stay untouched
+        const std::size_t n = cutter::get_script(r.in, std::span(dest).first(r.room));
+        EXPECT_EQ(bytes(dest.begin(), dest.begin() + static_cast<std::ptrdiff_t>(n)), r.want);
+        EXPECT_TRUE(std::all_of(dest.begin() + static_cast<std::ptrdiff_t>(r.room), dest.end(),
+                                [](std::uint8_t v) { return v == 0xEE; }));
+    }
+}
+
+using ChunkFile = scratch;
+
+TEST_F(ChunkFile, HoldsExactlyTheStreamAndReplacesAnOlderFile) {
+    auto state = std::make_unique<compress::lz77_state>();
+    std::ofstream("0x7_00.txt", std::ios::binary) << std::string(5000, 'x');
+    const bytes text = b("ABABABAB" + std::string(300, 'z') + '\0');
+    cutter::put_compress_script("0x7_00.txt", text, *state);
+    const bytes file = read_file("0x7_00.txt");
+    auto fresh = std::make_unique<compress::lz77_state>();
+    bytes stream(compress::lz77_max_compressed_size(text.size()));
+    stream.resize(compress::lz77_compress(*fresh, text, stream).size);
+    EXPECT_EQ(file, stream);
+    const auto decoded = compress::lz77_decompress(file, 8000);
+    EXPECT_EQ(decoded.status, compress::lz77_decode_status::ok);
+    EXPECT_EQ(decoded.bytes, text);
+}
+
+TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
+    auto state = std::make_unique<compress::lz77_state>();
+    // 7200 bytes without a repeat of three: 7200 + 900 bytes of stream.
+    bytes wide;
+    for (int i = 0; wide.size() < 7200; ++i) {
+        wide.push_back(static_cast<std::uint8_t>(0x81 + (i / 256) % 60));
+        wide.push_back(static_cast<std::uint8_t>(i % 256));
+    }
+    wide.back() = 0;
+    std::ofstream("0x7_01.txt", std::ios::binary) << "old";
+    const struct {
+        std::string name;
+        bytes text;
+        std::string err;
+    } rows[] = {
+        {"0x7_01.txt", wide, "0x7_01.txt: the compressed text is longer than 8000 bytes."},
+        {"no/such/0x7_02.txt", b("A"), "Can't open no/such/0x7_02.txt."},
+#ifndef _WIN32
+        {"/dev/full", b("A"), "Can't write /dev/full."},
+#endif
+    };
+    for (const auto& r : rows) {
+        try {
+            cutter::put_compress_script(r.name, r.text, *state);
+            ADD_FAILURE() << r.name << " accepted";
+        } catch (const common::fatal_error& e) {
+            EXPECT_EQ(e.what(), r.err);
+        }
+    }
+    EXPECT_EQ(read_file("0x7_01.txt"), b("old"));
+}
+
+// ---- the block walk ----------------------------------------------------
+
+// A library of the 36 blocks (plus any extra plan changes): block 7 + k holds
+// the strings of strings[k]; a missing entry of `skip` leaves its block out.
+struct library {
+    std::vector<std::vector<std::u16string>> strings = std::vector<std::vector<std::u16string>>(36);
+    std::set<int> skip;
+
+    library() {
+        // One short string per block, at an index that moves with the block.
+        for (int k = 0; k < 36; ++k) {
+            strings[static_cast<std::size_t>(k)].resize(16);
+            strings[static_cast<std::size_t>(k)][static_cast<std::size_t>((k + 3) % 16)] = u"Hi\x3042";
+        }
+    }
+    pe::image build() const {
+        pe::image_plan plan;
+        pe::type_node type{pe::id(6), {}};
+        for (int k = 0; k < 36; ++k) {
+            if (skip.count(7 + k) != 0) {
+                continue;
+            }
+            bytes data;
+            for (const auto& s : strings[static_cast<std::size_t>(k)]) {
+                pe::put16(data, data.size(), static_cast<std::uint16_t>(s.size()));
+                for (const char16_t u : s) {
+                    pe::put16(data, data.size(), static_cast<std::uint16_t>(u));
+                }
+            }
+            type.names.push_back({pe::id(static_cast<std::uint32_t>(7 + k)), {{pe::id(0x411), data}}});
+        }
+        plan.types = {type};
+        return pe::build(plan);
+    }
+};
+
+// The progress line of the default library's only string in block 7 + k.
+std::string progress(int k) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%s_%02d.txt (size = 6)\n", std::string(cutter::text_name[static_cast<std::size_t>(k)]).c_str(),
+                  (k + 3) % 16);
+    return line;
+}
+std::string progress_upto(int end) {
+    std::string out;
+    for (int k = 0; k < end; ++k) {
+        out += progress(k);
+    }
+    return out;
+}
+std::set<std::string> chunk_files() {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(".")) {
+        if (e.path().extension() == ".txt") {
+            out.insert(e.path().filename().string());
+        }
+    }
+    return out;
+}
+std::set<std::string> names_upto(int end) {
+    std::set<std::string> out;
+    for (int k = 0; k < end; ++k) {
+        std::string line = progress(k);
+        out.insert(line.substr(0, line.find(' ')));
+    }
+    return out;
+}
+
+struct run_result {
+    int status;
+    std::string err;
+};
+
+// Runs cutter with `args` behind the program name, as main does.
+run_result run(std::vector<std::string> args) {
+    args.insert(args.begin(), "cutter");
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    testing::internal::CaptureStderr();
+    run_result r{1, ""};
+    try {
+        r.status = cutter::cutter_main(static_cast<int>(args.size()), argv.data());
+    } catch (const common::fatal_error& e) {
+        r.err = std::string(e.what()) + "\n";
+    }
+    r.err = testing::internal::GetCapturedStderr() + r.err;
+    return r;
+}
+
+using Driver = scratch;
+
+TEST_F(Driver, MessagesStatusesAndFiles) {
+    const std::string usage = "usage: cutter rumomsg.dll fontfile\n";
+    const library plain;
+    const pe::image good = plain.build();
+    pe::image not_pe = good;
+    not_pe.bytes[not_pe.section_table - 24 - 0xE0 + 2] = 'X';
+    pe::image no_rsrc = good;
+    no_rsrc.bytes[no_rsrc.section_table + 40 + 1] = 'R';
+    library gap;
+    gap.skip = {0x10};
+    // The last block ends the file: cut inside string 1's text, then inside
+    // string 2's length. Block 0x2a holds "AB" at 0 and "Hi" + U+3042 at 1.
+    library last;
+    last.strings[35][0] = u"AB";
+    last.strings[35][1] = u"Hi\x3042";
+    const pe::image whole = last.build();
+    pe::image cut_text = whole;
+    cut_text.bytes.resize(whole.payloads.back() + 6 + 2 + 5);
+    pe::image cut_length = whole;
+    cut_length.bytes.resize(whole.payloads.back() + 6 + 8 + 1);
+    pe::image outside = good;
+    pe::put32(outside.bytes, outside.data_entries[4], 0x7FFFF000u);
+    const std::int32_t outside_offset =
+        static_cast<std::int32_t>(0x7FFFF000u + outside.rsrc_raw - outside.rsrc_rva);
+    const pe::image gap_image = gap.build();
+
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const pe::image* lib;
+        std::string err;
+        int status;
+        std::set<std::string> files;
+    } cases[] = {
+        {"no argument", {}, &good, usage, 1, {}},
+        {"one argument", {"lib.dll"}, &good, usage, 1, {}},
+        {"three arguments", {"lib.dll", font_path, "x"}, &good, usage, 1, {}},
+        {"missing library", {"none.dll", font_path}, &good, "Can't open none.dll.\n", 1, {}},
+        {"not PE", {"lib.dll", font_path}, &not_pe, "This file is not PE format.\n", 1, {}},
+        {"no .rsrc", {"lib.dll", font_path}, &no_rsrc, "No .rsrc section.\n", 1, {}},
+        {"missing font file", {"lib.dll", "nofont.bin"}, &good, "Can't open nofont.bin.\n", 1, {}},
+        {"all blocks", {"lib.dll", font_path}, &good, progress_upto(36), 0, names_upto(36)},
+        {"block 0x10 missing", {"lib.dll", font_path}, &gap_image,
+         progress_upto(9) + "Can't find the message \"0x10\".\n", 1, names_upto(9)},
+        {"cut inside a text", {"lib.dll", font_path}, &cut_text,
+         progress_upto(35) + "0x2a_00.txt (size = 4)\n0x2a_01.txt (size = 6)\n"
+                             "The library ends inside the message \"0x2a\", in the text of string 1.\n",
+         1, [] { auto s = names_upto(35); s.insert("0x2a_00.txt"); return s; }()},
+        {"cut inside a length", {"lib.dll", font_path}, &cut_length,
+         progress_upto(35) + "0x2a_00.txt (size = 4)\n0x2a_01.txt (size = 6)\n"
+                             "The library ends inside the message \"0x2a\", in the length of string 2.\n",
+         1, [] { auto s = names_upto(35); s.insert({"0x2a_00.txt", "0x2a_01.txt"}); return s; }()},
+        {"block outside the file", {"lib.dll", font_path}, &outside,
+         progress_upto(4) + "The message \"0xb\" lies outside the library (offset " + std::to_string(outside_offset) +
+             ").\n",
+         1, names_upto(4)},
+    };
+    for (const auto& c : cases) {
+        for (const auto& f : chunk_files()) {
+            fs::remove(f);
+        }
+        pe::write_file("lib.dll", c.lib->bytes);
+        const run_result r = run(c.args);
+        EXPECT_EQ(r.err, c.err) << c.what;
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_EQ(chunk_files(), c.files) << c.what;
+    }
+}
+
+TEST_F(Driver, RefusalsAndWarningsForOneString) {
+    make_u2e_table(font_path);
+    std::u16string wide;  // mapped characters that hardly repeat: an incompressible text
+    for (char16_t u = 0x4E00; wide.size() < 3999; ++u) {
+        if (u2e_entry(u) != 0) {
+            wide += u;
+        }
+    }
+    const struct {
+        std::u16string text;
+        std::string err;
+        int status;
+    } rows[] = {
+        {std::u16string(3999, u'\x3042'), "0x7_00.txt (size = 7998)\n", 0},
+        {std::u16string(4000, u'\x3042'), "0x7_00.txt (size = 8000)\n0x7_00.txt: the text is longer than 8000 bytes.\n", 1},
+        {wide, "0x7_00.txt (size = 7998)\n0x7_00.txt: the compressed text is longer than 8000 bytes.\n", 1},
+        {u"\x0100" u"a\xFFFF\x3042",
+         "0x7_00.txt (size = 8)\n0x7_00.txt: characters without a mapping in the font file replaced: 2\n", 0},
+    };
+    for (const auto& r : rows) {
+        fs::remove("0x7_00.txt");
+        library lib;
+        lib.strings[0] = {r.text};
+        lib.strings[0].resize(16);
+        pe::write_file("lib.dll", lib.build().bytes);
+        const run_result res = run({"lib.dll", font_path});
+        EXPECT_EQ(res.err.substr(0, res.err.find("0x8_")), r.err);
+        EXPECT_EQ(res.status, r.status);
+        EXPECT_EQ(fs::exists("0x7_00.txt"), r.status == 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+#include "cutter.hpp"
+
+#include "fatal_error.hpp"
+#include "file_io.hpp"
+#include "unicode.hpp"
+
+#include <array>
+#include <charconv>
+#include <memory>
+#include <vector>
+
+namespace cutter {
+
+namespace {
+
+constexpr std::uint8_t line_break = 0x0A;
+constexpr std::uint8_t space = 0x20;
+constexpr std::uint8_t full_width_space[2] = {0x81, 0x40};
+
+bool is_full_width_space(std::uint8_t first, std::uint8_t second) {
+    return first == full_width_space[0] && second == full_width_space[1];
+}
+
+// "<block>_<index>.txt", the index in two decimal digits.
+std::string chunk_name(std::string_view id, int index) {
+    std::array<char, 32> fname{};
+    std::snprintf(fname.data(), fname.size(), "%.*s_%02d.txt", static_cast<int>(id.size()), id.data(), index);
+    return fname.data();
+}
+
+// The block's number: its name read in base 16 after the "0x".
+int block_number(std::string_view id) {
+    int value = 0;
+    const std::string_view digits = id.substr(2);
+    std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    return value;
+}
+
+}  // namespace
+
+std::size_t get_script(std::span<const std::uint8_t> buf, std::span<std::uint8_t> dest) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i + 1 < buf.size(); i += 2) {
+        const std::size_t need = buf[i + 1] == 0 ? 1 : 2;
+        // Keep one byte for the NUL behind the last character.
+        if (out + need + 1 > dest.size()) {
+            return 0;
+        }
+        out += static_cast<std::size_t>(put_sjis(buf[i], buf[i + 1], dest.subspan(out)));
+    }
+    if (out + 1 > dest.size()) {
+        return 0;
+    }
+    dest[out] = 0;
+    return out + 1;
+}
+
+bool strip_mode(int id, int block) {
+    return (id == 0x1D && block == 0) || (id == 0x1C && block > 5);
+}
+
+std::size_t rearrange_script(std::span<std::uint8_t> buf, int id, int block) {
+    const std::size_t size = buf.size();
+    if (size < reflow_min_size) {
+        return size;
+    }
+    const bool strip = strip_mode(id, block);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    // The last character read: its byte, -1 for a two-byte character, 0
+    // before the first. `after_full_width_space` tells, when prev is -1,
+    // whether that character was the full-width space.
+    int prev = 0;
+    bool after_full_width_space = false;
+    bool flip = false;  // strip mode: the last line break read was kept
+    while (i < size) {
+        const std::uint8_t c = buf[i];
+        if (c >= 0x80 && i + 1 < size) {
+            const std::uint8_t second = buf[i + 1];
+            const bool is_space = is_full_width_space(c, second);
+            if (!(strip && is_space)) {
+                buf[j] = c;
+                buf[j + 1] = second;
+                j += 2;
+            }
+            prev = -1;
+            after_full_width_space = is_space;
+            i += 2;
+            continue;
+        }
+        if (strip && c == space) {
+            prev = space;
+            ++i;
+            continue;
+        }
+        if (c == line_break) {
+            bool keep = true;
+            if (strip) {
+                keep = !(prev == line_break && flip);
+                flip = keep;
+            } else if (prev == -1 && !after_full_width_space) {
+                // The text ends in its NUL, so a byte follows every line break
+                // but a malformed last one; the second byte is read only
+                // after a first byte of 0x81, which is never the NUL.
+                const std::uint8_t next = i + 1 < size ? buf[i + 1] : 0;
+                const std::uint8_t after = i + 2 < size ? buf[i + 2] : 0;
+                keep = is_full_width_space(next, after) || next == 'r' || next == 'w';
+            }
+            if (keep) {
+                buf[j++] = c;
+            }
+            prev = line_break;
+            ++i;
+            continue;
+        }
+        buf[j++] = c;
+        prev = c;
+        ++i;
+    }
+    return j;
+}
+
+void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text,
+                         compress::lz77_state& state) {
+    std::array<std::uint8_t, compressed_buffer_size> lz77buf;
+    const compress::lz77_result lz = compress::lz77_compress(state, text, lz77buf);
+    if (lz.status != compress::lz77_status::ok) {
+        throw common::fatal_error(filename + ": the compressed text is longer than " +
+                                  std::to_string(compressed_buffer_size) + " bytes.");
+    }
+    common::file_ptr f = common::open_write(filename);
+    if (!f) {
+        throw common::fatal_error("Can't open " + filename + ".");
+    }
+    const bool written = common::write_all(f.get(), std::span(lz77buf).first(lz.size));
+    if (!common::close_file(f) || !written) {
+        throw common::fatal_error("Can't write " + filename + ".");
+    }
+}
+
+int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77_state& state) {
+    const std::string name(id);
+    const RESINFO* res = search_rlist(r, id);
+    if (res == nullptr) {
+        throw common::fatal_error("Can't find the message \"" + name + "\".");
+    }
+    const std::optional<std::int64_t> library_size = common::file_size(fp);
+    if (!library_size) {
+        throw common::fatal_error("Read error: the size of the library could not be found.");
+    }
+    if (res->offset < 0 || res->offset >= *library_size || !common::seek_to(fp, res->offset)) {
+        throw common::fatal_error("The message \"" + name + "\" lies outside the library (offset " +
+                                  std::to_string(res->offset) + ").");
+    }
+    const int number = block_number(id);
+    std::array<std::uint8_t, text_buffer_size> txtbuf;
+    std::vector<std::uint8_t> block;
+    for (int i = 0; i < strings_per_block; ++i) {
+        std::array<std::uint8_t, 2> length{};
+        if (!common::read_exact(fp, length)) {
+            throw common::fatal_error("The library ends inside the message \"" + name + "\", in the length of string " +
+                                      std::to_string(i) + ".");
+        }
+        const std::size_t size = 2 * (std::size_t{length[1]} * 256 + length[0]);
+        if (size == 0) {
+            continue;
+        }
+        const std::string fname = chunk_name(id, i);
+        std::fprintf(stderr, "%s (size = %d)\n", fname.c_str(), static_cast<int>(size));
+        block.assign(size, 0);
+        if (!common::read_exact(fp, block)) {
+            throw common::fatal_error("The library ends inside the message \"" + name + "\", in the text of string " +
+                                      std::to_string(i) + ".");
+        }
+        reset_unmapped_count();
+        std::size_t buflen = get_script(block, txtbuf);
+        if (buflen == 0) {
+            throw common::fatal_error(fname + ": the text is longer than " + std::to_string(text_buffer_size) +
+                                      " bytes.");
+        }
+        if (const std::uint64_t unmapped = unmapped_count(); unmapped != 0) {
+            std::fprintf(stderr, "%s: characters without a mapping in the font file replaced: %llu\n",
+                         fname.c_str(), static_cast<unsigned long long>(unmapped));
+        }
+        buflen = rearrange_script(std::span(txtbuf).first(buflen), number, i);
+        put_compress_script(fname, std::span(txtbuf).first(buflen), state);
+    }
+    return 0;
+}
+
+int cutter_main(int argc, char** argv) {
+    auto rlist = create_rlist();
+    if (argc != 3) {
+        throw common::fatal_error(std::string(usage_text));
+    }
+    const std::string library = argv[1];
+    common::file_ptr fp = common::open_read(library);
+    if (!fp) {
+        throw common::fatal_error("Can't open " + library + ".");
+    }
+    scan_dll(fp.get(), *rlist);
+    make_u2e_table(argv[2]);
+    // One encoder record for the whole run, value-initialised: the chunk
+    // files then come out the same whatever ran before in the process.
+    auto state = std::make_unique<compress::lz77_state>();
+    for (const std::string_view id : text_name) {
+        convert(fp.get(), *rlist, id, *state);
+    }
+    return 0;
+}
+
+}  // namespace cutter

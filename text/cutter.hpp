@@ -1,0 +1,113 @@
+// cutter: the message library's 36 blocks, one chunk file per non-empty
+// string.
+//
+// A message block is 16 strings, each a 16-bit little-endian count of UTF-16
+// code units followed by those code units. Every non-empty string goes through
+// the chunk pipeline, always in this order:
+//   get_script         UTF-16LE -> Shift_JIS with a closing NUL;
+//   rearrange_script   line breaks and spaces reflowed in place;
+//   put_compress_script  the text and its NUL as one LZSS stream, written as
+//                      the chunk file "<block>_<index>.txt".
+// The encoder's record lives for the whole run and is passed along in block
+// and string order, so that every chunk file is the same byte for byte from
+// one run to the next.
+//
+// Run-ending failures throw common::fatal_error with the one-line message;
+// progress lines and warnings go straight to standard error as they happen.
+#pragma once
+
+#include "compress.hpp"
+#include "resinfo.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace cutter {
+
+// Room for one string's Shift_JIS text with its NUL, and for its stream.
+inline constexpr std::size_t text_buffer_size = 8000;
+inline constexpr std::size_t compressed_buffer_size = 8000;
+inline constexpr int strings_per_block = 16;
+// Texts shorter than this, counting the NUL, are never reflowed.
+inline constexpr std::size_t reflow_min_size = 100;
+
+inline constexpr std::string_view usage_text = "usage: cutter rumomsg.dll fontfile";
+
+// The 36 message blocks, in the order they are walked: blocks 7 to 42,
+// spelled as the resource scan names a resource given by an ID.
+inline constexpr std::array<std::string_view, 36> text_name = {
+    "0x7",  "0x8",  "0x9",  "0xa",  "0xb",  "0xc",  "0xd",  "0xe",  "0xf",
+    "0x10", "0x11", "0x12", "0x13", "0x14", "0x15", "0x16", "0x17", "0x18",
+    "0x19", "0x1a", "0x1b", "0x1c", "0x1d", "0x1e", "0x1f", "0x20", "0x21",
+    "0x22", "0x23", "0x24", "0x25", "0x26", "0x27", "0x28", "0x29", "0x2a",
+};
+
+// The whole program. argv[1] is the message library, argv[2] the font file.
+// Lists the library's resources, loads the font file's code table, then walks
+// the 36 blocks of `text_name` in order with `convert`, writing the chunk
+// files into the current directory. Returns 0 when every block is done.
+// Throws common::fatal_error with the usage text when there are not exactly
+// two arguments (nothing is opened), with "Can't open <path>." for a library
+// or font file that cannot be opened, and with whatever the resource scan,
+// the table loading or `convert` report. Chunk files already written stay.
+int cutter_main(int argc, char** argv);
+
+// Walks the block named `id` (one of `text_name`): looks it up in `r`, reads
+// its 16 strings in sequence from the library `fp` at the block's offset, and
+// makes one chunk file per non-empty string, announced on standard error as
+// "<chunk> (size = <bytes>)". A chunk whose text had characters without a
+// mapping in the code table is followed by one warning line with their count.
+// `state` is the run's encoder record. Returns 0. Throws common::fatal_error
+//  - "Can't find the message \"<id>\"." when no resource has that name;
+//  - a line naming the block when its offset lies outside the library;
+//  - a line naming the block and string index when the library ends inside a
+//    string's length or text (nothing is written for that string);
+//  - a line naming the chunk when its text with its NUL exceeds
+//    `text_buffer_size` bytes or its stream `compressed_buffer_size` bytes
+//    (no chunk file is written or changed);
+//  - "Can't open <chunk>." / "Can't write <chunk>." from put_compress_script.
+int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77_state& state);
+
+// Converts the message string `buf` (UTF-16LE code units, low byte first; an
+// odd last byte is ignored) to Shift_JIS with `put_sjis` and writes it to
+// `dest` followed by one NUL. Returns the text's length counting the NUL, or
+// 0 when the text and its NUL do not fit in `dest`; nothing is ever written
+// past `dest`. Code units without a mapping become the replacement character
+// and are counted by unmapped_count(). Needs the code table loaded.
+std::size_t get_script(std::span<const std::uint8_t> buf, std::span<std::uint8_t> dest);
+
+// True when the string `block` (0 to 15) of message block `id` (7 to 42) is
+// reflowed in strip mode: block 0x1D index 0 and block 0x1C indexes 6 to 15.
+// Every other string is reflowed in join mode.
+bool strip_mode(int id, int block);
+
+// Reflows the text `buf` in place and returns its new length, counting the
+// NUL. `buf` is the text with its closing NUL as its last byte (the result of
+// get_script). A text shorter than `reflow_min_size` bytes comes back
+// unchanged. Otherwise the text is read as characters (a byte of 0x80 or more
+// begins a two-byte character, the next byte being its second) and compacted:
+//  - strip mode removes every space 0x20 and full-width space 0x81 0x40, and
+//    of each run of directly consecutive line breaks keeps the 1st, 3rd, 5th...;
+//  - join mode removes a line break when the character before it is a
+//    two-byte character other than the full-width space, the next two bytes
+//    are not a full-width space and the next byte is neither 'r' nor 'w'.
+// Bytes between the new length and the old one are left as they were. Never
+// reads or writes outside `buf`.
+std::size_t rearrange_script(std::span<std::uint8_t> buf, int id, int block);
+
+// Compresses `text` (the text and its NUL) with `state` and writes the stream
+// as the file `filename` in the current directory, replacing an older file of
+// that name. Throws common::fatal_error
+//  - "<filename>: the compressed text is longer than 8000 bytes." when the
+//    stream would not fit the compressed buffer; the file is not touched;
+//  - "Can't open <filename>." when the file cannot be created;
+//  - "Can't write <filename>." when a write or the close fails.
+void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text,
+                         compress::lz77_state& state);
+
+}  // namespace cutter
