@@ -3,6 +3,7 @@
 #include "peek.hpp"
 
 #include "compress.hpp"
+#include "cutter.hpp"
 #include "resinfo.hpp"
 #include "unicode.hpp"
 
@@ -16,8 +17,19 @@ namespace peek {
 namespace {
 
 // The text cutter makes of one string: Shift_JIS, reflowed, closing zero.
+// cutter refuses a text that does not fit its buffer, so no archive it made
+// can hold one; such a string ends the verification.
 std::vector<std::uint8_t> cutter_text(std::span<const std::uint8_t> utf16, std::uint32_t block,
-                                      std::uint32_t index);
+                                      std::uint32_t index, const std::string& chunk) {
+    std::vector<std::uint8_t> text(cutter::text_buffer_size);
+    const std::size_t n = cutter::get_script(utf16, text);
+    if (n == 0) {
+        throw common::fatal_error(chunk + ": the text is longer than " + std::to_string(cutter::text_buffer_size) +
+                                  " bytes; cutter refuses it.");
+    }
+    text.resize(cutter::rearrange_script(std::span(text).first(n), static_cast<int>(block), static_cast<int>(index)));
+    return text;
+}
 
 struct library_chunk {
     std::string name;
@@ -39,23 +51,23 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
     scan_dll(f.get(), *rlist);
     const archive_source lib{f.get(), {}, *size};
     std::map<std::uint32_t, library_chunk> chunks;
-    for (std::uint32_t block = first_block; block <= last_block; ++block) {
-        std::array<char, 8> name{};
-        std::snprintf(name.data(), name.size(), "0x%x", static_cast<unsigned>(block));
-        const RESINFO* r = search_rlist(*rlist, name.data());
+    for (const std::string_view id : cutter::text_name) {
+        const std::string name(id);
+        const auto block = static_cast<std::uint32_t>(std::stoul(name, nullptr, 16));
+        const RESINFO* r = search_rlist(*rlist, name);
         if (r == nullptr) {
-            throw common::fatal_error("Can't find the message \"" + std::string(name.data()) + "\".");
+            throw common::fatal_error("Can't find the message \"" + std::string(name) + "\".");
         }
         std::int64_t at = static_cast<std::uint32_t>(r->offset);
         for (std::uint32_t index = 0; index < 16; ++index) {
             std::array<std::uint8_t, 2> length{};
             if (!read_at(lib, at, length)) {
-                throw common::fatal_error("message " + std::string(name.data()) + ": the library ends before string " +
+                throw common::fatal_error("message " + std::string(name) + ": the library ends before string " +
                                           std::to_string(index));
             }
             std::vector<std::uint8_t> units(2 * static_cast<std::size_t>(length[0] | length[1] << 8));
             if (!read_at(lib, at + 2, units)) {
-                throw common::fatal_error("message " + std::string(name.data()) + ": string " + std::to_string(index) +
+                throw common::fatal_error("message " + std::string(name) + ": string " + std::to_string(index) +
                                           " runs past the end of the library");
             }
             at += 2 + static_cast<std::int64_t>(units.size());
@@ -63,7 +75,8 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
                 continue;
             }
             const std::uint32_t uid = chunk_id_base + chunk_id_step * block + index;
-            chunks[uid] = {*chunk_name(uid), block, index, cutter_text(units, block, index)};
+            const std::string chunk = *chunk_name(uid);
+            chunks[uid] = {chunk, block, index, cutter_text(units, block, index, chunk)};
         }
     }
     return chunks;
@@ -191,21 +204,5 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
     }
     return findings.empty();
 }
-
-namespace {
-
-// Placeholder until cutter's chunk preparation is merged: conversion only.
-std::vector<std::uint8_t> cutter_text(std::span<const std::uint8_t> utf16, std::uint32_t, std::uint32_t) {
-    std::vector<std::uint8_t> text(utf16.size() + 1);
-    std::size_t n = 0;
-    for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
-        n += static_cast<std::size_t>(put_sjis(utf16[i], utf16[i + 1], std::span(text).subspan(n)));
-    }
-    text.resize(n + 1);
-    text[n] = 0;
-    return text;
-}
-
-}  // namespace
 
 }  // namespace peek

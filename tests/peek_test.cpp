@@ -273,6 +273,60 @@ TEST_F(Peek, TextOfBundledSample) {
     EXPECT_NE(text.out.find("caf\xEF\xBF\xBD"), std::string::npos);
 }
 
+// The sample library against an archive of the expected texts, compressed
+// independently of cutter: all match. Then one chunk with a changed
+// character, one whose stream is cut, one left out and one the library does
+// not have: each is one line, in both forms of output.
+TEST_F(Peek, VerifyBundledSample) {
+    const std::string library = (source_dir / "examples/rumomsg.dll").string();
+    const std::string font = (source_dir / "examples/font.bin").string();
+    auto names = write_sample_chunks();
+    write_file("CGRUMO.bmp", "title");
+    names.push_back("CGRUMO.bmp");
+    bool ok = false;
+    const auto good = pack(names);
+    auto r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(good), false); });
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(r.out, "verified: all 330 chunks of " + library + " match\n");
+
+    std::string text = read_file(expected_dir / "0x7_02.txt");
+    text.replace(6, 2, "\x92\xAC");  // the island becomes a town
+    auto state = std::make_unique<compress::lz77_state>();
+    std::vector<std::uint8_t> stream(compress::lz77_max_compressed_size(text.size()));
+    const auto size =
+        compress::lz77_compress(*state, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), stream)
+            .size;
+    write_file("0x7_02.txt", std::string(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size)));
+    write_file("0x7_05.txt", std::string("\xFE" "abcdefg\x00", 9));
+    write_file("0x7_03.txt", std::string("\x80\x00", 2));
+    names.erase(std::find(names.begin(), names.end(), "0x7_04.txt"));
+    names.push_back("0x7_03.txt");
+    const auto bad = pack(names);
+    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(bad), false); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(r.error, "");
+    const std::string lines[] = {
+        "different 0x7_02.txt (unique ID 2642, record 241): first difference at byte 6 (character 4): archive "
+        "\"町には、雨の日にだけ灯る\", library \"島には、雨の日にだけ灯る\"\n",
+        "extra 0x7_03.txt (unique ID 2643, record 331): the library has no such string\n",
+        "missing 0x7_04.txt (unique ID 2644): no record has its unique ID\n",
+        "different 0x7_05.txt (unique ID 2645, record 242): the stream ends inside a match after 7 bytes of text; "
+        "first difference at byte 0 (character 1): archive \"abcdefg\", library \"連絡船が桟橋に着いたのは\"\n",
+        "not verified: 327 of 330 chunks match; 1 missing, 1 extra, 2 different\n"};
+    std::string want;
+    for (const auto& line : lines) {
+        want += line;
+    }
+    EXPECT_EQ(r.out, want);
+    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(bad), true); });
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(r.out.starts_with("{\"library\":" + peek::json_string(library) +
+                                  ",\"chunks\":330,\"matching\":327,\"missing\":1,\"extra\":1,\"different\":2,"
+                                  "\"ok\":false,\"findings\":[{\"kind\":\"different\",\"chunk\":\"0x7_02.txt\""))
+        << r.out;
+    EXPECT_NE(r.out.find("{\"kind\":\"missing\",\"chunk\":\"0x7_04.txt\",\"uid\":2644,\"record\":null,"), std::string::npos);
+}
+
 // The program itself: results on standard output, one line on standard error
 // and exit status 1 for a bad command line or archive.
 TEST_F(Peek, ProgramExits) {
