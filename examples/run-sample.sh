@@ -2,8 +2,9 @@
 # The whole job on the bundled samples: builds cutter and crate, runs cutter
 # on the sample message library with the sample font file in a fresh folder
 # (build/sample/chunks), packs the chunk files and the sample pictures into
-# build/sample/sample.pdb with crate, then shows the archive's size, its
-# record count and a few of its records. The tools' own lines on standard
+# build/sample/sample.pdb with crate, shows the archive's size, its record
+# count and a few of its records, and proves with peek that the archive holds
+# exactly the library's text (the exit status is 1 when it does not). The tools' own lines on standard
 # error go to build/sample/cutter.log and build/sample/crate.log.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +12,7 @@ out="$root/build/sample"
 chunks="$out/chunks"
 
 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=Release -DPALMPORT_TESTS=OFF >/dev/null
-cmake --build "$out" --target cutter crate -j2 >/dev/null
+cmake --build "$out" --target cutter crate peek -j2 >/dev/null
 
 rm -rf "$chunks"
 mkdir -p "$chunks"
@@ -50,3 +51,7 @@ for k in 0 1 2 3 4 5; do show "$k"; done
 echo "  ..."
 k=$((count - 4))
 while [ "$k" -lt "$count" ]; do show "$k"; k=$((k + 1)); done
+
+echo
+cd "$root"
+"$out/peek/peek" --verify examples/rumomsg.dll examples/font.bin "$pdb"
