@@ -7,15 +7,22 @@
 
 #include <cstdio>
 #include <exception>
+#include <new>
 
 int main(int argc, char** argv) {
-    // Results go to standard output: the same bytes on every system.
+    // Results and errors: the same bytes on every system, every line ending
+    // in the one byte 0x0A.
     common::set_binary_mode(stdout);
+    common::set_binary_mode(stderr);
     try {
         return peek::peek_main(argc, argv);
     } catch (const common::fatal_error& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "peek: out of memory.\n");
         return 1;
     } catch (const std::exception& e) {
         std::fflush(stdout);
