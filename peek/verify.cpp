@@ -56,18 +56,18 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
         const auto block = static_cast<std::uint32_t>(std::stoul(name, nullptr, 16));
         const RESINFO* r = search_rlist(*rlist, name);
         if (r == nullptr) {
-            throw common::fatal_error("Can't find the message \"" + std::string(name) + "\".");
+            throw common::fatal_error("Can't find the message \"" + name + "\".");
         }
         std::int64_t at = static_cast<std::uint32_t>(r->offset);
         for (std::uint32_t index = 0; index < 16; ++index) {
             std::array<std::uint8_t, 2> length{};
             if (!read_at(lib, at, length)) {
-                throw common::fatal_error("message " + std::string(name) + ": the library ends before string " +
+                throw common::fatal_error("message " + name + ": the library ends before string " +
                                           std::to_string(index));
             }
             std::vector<std::uint8_t> units(2 * static_cast<std::size_t>(length[0] | length[1] << 8));
             if (!read_at(lib, at + 2, units)) {
-                throw common::fatal_error("message " + std::string(name) + ": string " + std::to_string(index) +
+                throw common::fatal_error("message " + name + ": string " + std::to_string(index) +
                                           " runs past the end of the library");
             }
             at += 2 + static_cast<std::int64_t>(units.size());
@@ -85,6 +85,7 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
 // Up to `chars` characters of `text` from byte `from`, as UTF-8 with line
 // feeds shown as \n, for a one-line report.
 std::string excerpt(std::span<const std::uint8_t> text, std::size_t from, std::size_t chars) {
+    from = std::min(from, text.size());
     std::size_t end = from;
     for (std::size_t n = 0; n < chars && end < text.size(); ++n) {
         end += text[end] >= 0x80 ? 2 : 1;
@@ -94,9 +95,8 @@ std::string excerpt(std::span<const std::uint8_t> text, std::size_t from, std::s
     for (const char c : sjis_to_utf8(text.subspan(from, end - from))) {
         shown += c == '\n' ? std::string("\\n") : std::string(1, c);
     }
-    if (end == text.size() && !text.empty() && text.back() == 0) {
-        shown += "<end>";
-    } else if (from >= text.size()) {
+    // The closing zero byte, or the place where a text without one stops.
+    if (end == text.size()) {
         shown += "<end>";
     }
     return "\"" + shown + "\"";

@@ -311,7 +311,7 @@ TEST_F(Peek, VerifyBundledSample) {
         "extra 0x7_03.txt (unique ID 2643, record 331): the library has no such string\n",
         "missing 0x7_04.txt (unique ID 2644): no record has its unique ID\n",
         "different 0x7_05.txt (unique ID 2645, record 242): the stream ends inside a match after 7 bytes of text; "
-        "first difference at byte 0 (character 1): archive \"abcdefg\", library \"連絡船が桟橋に着いたのは\"\n",
+        "first difference at byte 0 (character 1): archive \"abcdefg<end>\", library \"連絡船が桟橋に着いたのは\"\n",
         "not verified: 327 of 330 chunks match; 1 missing, 1 extra, 2 different\n"};
     std::string want;
     for (const auto& line : lines) {
