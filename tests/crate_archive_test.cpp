@@ -34,10 +34,7 @@ TEST_F(Archive, EmptyListGives88BytesDatedByTheClock) {
     const auto after = crate::unix_time_to_pilot_time(std::time(nullptr));
     const std::string got = read_file("out.pdb");
     EXPECT_EQ(masked(got), header(1) + std::string("\0\0\0\x58\0\0\0\0\0\0", 10));
-    auto date = [&](int at) {
-        return std::uint32_t(std::uint8_t(got[at])) << 24 | std::uint8_t(got[at + 1]) << 16 | std::uint8_t(got[at + 2]) << 8 |
-               std::uint8_t(got[at + 3]);
-    };
+    auto date = [&](std::size_t at) { return read_be(got, at, 4); };
     EXPECT_LE(before, date(36));
     EXPECT_LE(date(36), date(40));
     EXPECT_LE(date(40), after);

@@ -2,13 +2,6 @@
 // statuses, the refusals and a full device; the last test runs the program.
 #include "crate_test_support.hpp"
 
-#include <cstdlib>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using namespace crate_test;
@@ -121,8 +114,7 @@ TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
         {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
     };
     for (const auto& [args, status, err] : cases) {
-        const int rc = std::system(("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt").c_str());
-        EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == status) << args;
+        EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt"), status) << args;
         EXPECT_EQ(read_file("stdout.txt"), "");
         EXPECT_EQ(read_file("stderr.txt"), err);
     }

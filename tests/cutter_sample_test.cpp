@@ -5,21 +5,15 @@
 // texts in the same order.
 #include "compress.hpp"
 #include "platform.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 #ifdef PALMPORT_CLASSIC_LZSS
 extern "C" std::size_t lzss_classic_compress(const unsigned char* in, std::size_t n, unsigned char* out);
@@ -27,21 +21,10 @@ extern "C" std::size_t lzss_classic_compress(const unsigned char* in, std::size_
 
 namespace {
 
-namespace fs = std::filesystem;
-using bytes = std::vector<std::uint8_t>;
+using namespace test_support;
 
 const fs::path source = PALMPORT_SOURCE_DIR;
 const fs::path expected_dir = source / "tests/data/sample_expected";
-
-bytes read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string read_text(const fs::path& path) {
-    const bytes b = read_bytes(path);
-    return {b.begin(), b.end()};
-}
 
 // One line of index.txt: "<chunk> (size = <n>) uid <id>[ unmapped <count>]".
 struct chunk {
@@ -53,7 +36,7 @@ struct chunk {
 
 std::vector<chunk> read_index() {
     std::vector<chunk> out;
-    std::istringstream in(read_text(expected_dir / "index.txt"));
+    std::istringstream in(read_file(expected_dir / "index.txt"));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') {
             continue;
@@ -70,37 +53,16 @@ std::vector<chunk> read_index() {
     return out;
 }
 
-std::uint32_t be(const bytes& b, std::size_t at, std::size_t n) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        v = v << 8 | b.at(at + i);
-    }
-    return v;
-}
-
-int shell(const std::string& command) {
-    const int rc = std::system(command.c_str());
-#ifdef _WIN32
-    return rc;
-#else
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
-}
-
 TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
     PALM_SKIP_ON_WINDOWS("runs the programs through a POSIX shell; the in-process driver tests cover the walk");
     const std::vector<chunk> index = read_index();
     ASSERT_FALSE(index.empty());
-    const fs::path home = fs::current_path();
-    const fs::path dir = home / "cutter_sample";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::current_path(dir);
+    const scratch_folder here(fs::current_path() / "cutter_sample");
 
-    ASSERT_EQ(shell("\"" CUTTER_PROGRAM "\" \"" + (source / "examples/rumomsg.dll").string() + "\" \"" +
+    ASSERT_EQ(run_shell("\"" CUTTER_PROGRAM "\" \"" + (source / "examples/rumomsg.dll").string() + "\" \"" +
                     (source / "examples/font.bin").string() + "\" >stdout.txt 2>stderr.txt"),
               0);
-    EXPECT_EQ(read_text("stdout.txt"), "");
+    EXPECT_EQ(read_file("stdout.txt"), "");
     std::string err;
     std::set<std::string> want_files;
     for (const chunk& c : index) {
@@ -113,7 +75,7 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
         EXPECT_EQ(decoded.status, compress::lz77_decode_status::ok) << c.name;
         EXPECT_EQ(decoded.bytes, read_bytes(expected_dir / c.name)) << c.name;
     }
-    EXPECT_EQ(read_text("stderr.txt"), err);
+    EXPECT_EQ(read_file("stderr.txt"), err);
     std::set<std::string> files;
     for (const auto& e : fs::directory_iterator(".")) {
         if (e.path().extension() == ".txt" && e.path().filename().string().rfind("0x", 0) == 0) {
@@ -123,17 +85,16 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
     EXPECT_EQ(files, want_files);
 
     // crate gives each chunk file its unique ID, in the order listed.
-    {
-        std::ofstream list("chunks.list", std::ios::binary);
-        for (const chunk& c : index) {
-            list << c.name << "\n";
-        }
+    std::string list;
+    for (const chunk& c : index) {
+        list += c.name + "\n";
     }
-    ASSERT_EQ(shell("\"" CRATE_PROGRAM "\" -f chunks.list sample.pdb >/dev/null 2>&1"), 0);
+    write_file("chunks.list", list);
+    ASSERT_EQ(run_shell("\"" CRATE_PROGRAM "\" -f chunks.list sample.pdb >/dev/null 2>&1"), 0);
     const bytes pdb = read_bytes("sample.pdb");
-    ASSERT_EQ(be(pdb, 76, 2), index.size() + 1);
+    ASSERT_EQ(read_be(pdb, 76, 2), index.size() + 1);
     for (std::size_t k = 0; k < index.size(); ++k) {
-        EXPECT_EQ(be(pdb, 78 + 8 * (k + 1) + 5, 3), index[k].uid) << index[k].name;
+        EXPECT_EQ(read_be(pdb, 78 + 8 * (k + 1) + 5, 3), index[k].uid) << index[k].name;
     }
 
 #ifdef PALMPORT_CLASSIC_LZSS
@@ -148,8 +109,6 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
 #else
     std::printf("classic encoder source not found next to the project: byte-identity cross-check skipped\n");
 #endif
-    fs::current_path(home);
-    fs::remove_all(dir);
 }
 
 }  // namespace

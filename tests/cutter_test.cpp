@@ -5,51 +5,26 @@
 #include "file_io.hpp"
 #include "pe_writer.hpp"
 #include "platform.hpp"
+#include "test_support.hpp"
 #include "unicode.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-using bytes = std::vector<std::uint8_t>;
+using namespace test_support;
 
 const std::string font_path = PALMPORT_SOURCE_DIR "/examples/font.bin";
 
 bytes b(const std::string& s) {
     return {s.begin(), s.end()};
 }
-
-bytes read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Each test runs in a fresh folder of its own: the chunk files go to the
-// current directory, and CTest runs cases in parallel.
-class scratch : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = home_ / (std::string("cutter_") + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(home_);
-        fs::remove_all(dir_);
-    }
-    fs::path home_ = fs::current_path();
-    fs::path dir_;
-};
 
 // ---- reflow ------------------------------------------------------------
 
@@ -143,10 +118,10 @@ using ChunkFile = scratch;
 
 TEST_F(ChunkFile, HoldsExactlyTheStreamAndReplacesAnOlderFile) {
     auto state = std::make_unique<compress::lz77_state>();
-    std::ofstream("0x7_00.txt", std::ios::binary) << std::string(5000, 'x');
+    write_file("0x7_00.txt", std::string(5000, 'x'));
     const bytes text = b("ABABABAB" + std::string(300, 'z') + '\0');
     cutter::put_compress_script("0x7_00.txt", text, *state);
-    const bytes file = read_file("0x7_00.txt");
+    const bytes file = read_bytes("0x7_00.txt");
     auto fresh = std::make_unique<compress::lz77_state>();
     bytes stream(compress::lz77_max_compressed_size(text.size()));
     stream.resize(compress::lz77_compress(*fresh, text, stream).size);
@@ -165,7 +140,7 @@ TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
         wide.push_back(static_cast<std::uint8_t>(i % 256));
     }
     wide.back() = 0;
-    std::ofstream("0x7_01.txt", std::ios::binary) << "old";
+    write_file("0x7_01.txt", "old");
     const struct {
         std::string name;
         bytes text;
@@ -185,7 +160,7 @@ TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
             EXPECT_EQ(e.what(), r.err);
         }
     }
-    EXPECT_EQ(read_file("0x7_01.txt"), b("old"));
+    EXPECT_EQ(read_bytes("0x7_01.txt"), b("old"));
 }
 
 // ---- the block walk ----------------------------------------------------
@@ -256,28 +231,10 @@ std::set<std::string> names_upto(int end) {
     return out;
 }
 
-struct run_result {
-    int status;
-    std::string err;
-};
-
 // Runs cutter with `args` behind the program name, as main does.
 run_result run(std::vector<std::string> args) {
     args.insert(args.begin(), "cutter");
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    testing::internal::CaptureStderr();
-    run_result r{1, ""};
-    try {
-        r.status = cutter::cutter_main(static_cast<int>(args.size()), argv.data());
-    } catch (const common::fatal_error& e) {
-        r.err = std::string(e.what()) + "\n";
-    }
-    r.err = testing::internal::GetCapturedStderr() + r.err;
-    return r;
+    return run_main(cutter::cutter_main, std::move(args));
 }
 
 using Driver = scratch;

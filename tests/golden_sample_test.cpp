@@ -8,79 +8,29 @@
 // test with PALMPORT_UPDATE_GOLDEN=1 in the environment and review the diff.
 #include "crate.hpp"
 #include "cutter.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-using bytes = std::vector<std::uint8_t>;
+using namespace test_support;
 
 const fs::path source = PALMPORT_SOURCE_DIR;
 const fs::path golden = source / "tests/golden/sample";
-
-bytes read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const fs::path& path, const bytes& b) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-// Runs a program's entry with `args` (the program name first) as its
-// command line; a run-ending failure fails the test with its message.
-template <typename Entry>
-int run(Entry entry, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    testing::internal::CaptureStderr();
-    int status = -1;
-    try {
-        status = entry(static_cast<int>(args.size()), argv.data());
-    } catch (const std::exception& e) {
-        testing::internal::GetCapturedStderr();
-        ADD_FAILURE() << e.what();
-        return -1;
-    }
-    testing::internal::GetCapturedStderr();
-    return status;
-}
-
-// Switches into a fresh folder for the test's lifetime.
-class scratch_folder {
-public:
-    explicit scratch_folder(const fs::path& path) : previous_(fs::current_path()) {
-        fs::remove_all(path);
-        fs::create_directories(path);
-        fs::current_path(path);
-    }
-    ~scratch_folder() { fs::current_path(previous_); }
-    scratch_folder(const scratch_folder&) = delete;
-    scratch_folder& operator=(const scratch_folder&) = delete;
-
-private:
-    fs::path previous_;
-};
 
 TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
     const bool update = std::getenv("PALMPORT_UPDATE_GOLDEN") != nullptr;
     const scratch_folder here(fs::current_path() / "golden_sample_run");
 
-    ASSERT_EQ(run(cutter::cutter_main, {"cutter", (source / "examples/rumomsg.dll").string(),
-                                        (source / "examples/font.bin").string()}),
-              0);
+    const auto cut = run_main(cutter::cutter_main, {"cutter", (source / "examples/rumomsg.dll").string(),
+                                                    (source / "examples/font.bin").string()});
+    ASSERT_EQ(cut.status, 0) << cut.err;
 
     // The chunk files in the order cutter writes them, then the pictures.
     std::vector<std::string> packed{"crate", "sample.pdb"};
@@ -97,7 +47,8 @@ TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
         fs::copy_file(source / "examples" / picture, picture);
         packed.push_back(picture);
     }
-    ASSERT_EQ(run(crate::crate_main, packed), 0);
+    const auto packing = run_main(crate::crate_main, packed);
+    ASSERT_EQ(packing.status, 0) << packing.err;
 
     bytes archive = read_bytes("sample.pdb");
     ASSERT_GE(archive.size(), 88u);

@@ -9,13 +9,8 @@
 #include "peek.hpp"
 #include "unicode.hpp"
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 namespace {
 
@@ -72,12 +67,6 @@ std::string pack(std::vector<std::string> files) {
     const auto r = run(files);
     EXPECT_EQ(r.status, 0) << r.err;
     return read_file("out.pdb");
-}
-
-void put(std::string& a, std::size_t at, std::uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) {
-        a[at + static_cast<std::size_t>(bytes - 1 - i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    }
 }
 
 using Peek = scratch;
@@ -151,25 +140,25 @@ TEST_F(Peek, CheckFindsDamageAtEveryStructure) {
          "record list: the archive is 100 bytes, too short for the list of 4 records (110 bytes)"},
         {"name without zero byte", [](std::string& a) { a.replace(0, 32, 32, 'N'); },
          "header: the database name has no zero byte within its 32 bytes"},
-        {"resource database", [](std::string& a) { put(a, 32, 1, 2); }, "header: attributes 0x0001 mark a resource"},
+        {"resource database", [](std::string& a) { put_be(a, 32, 1, 2); }, "header: attributes 0x0001 mark a resource"},
         {"type", [](std::string& a) { a.replace(60, 4, "appl"); }, "header: type \"appl\", not \"DATA\""},
         {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "header: creator \"QOV\\x01\", not \"QOVR\""},
-        {"sort info", [](std::string& a) { put(a, 56, 0x70, 4); }, "sort info offset 112, the archive has neither"},
-        {"next record list", [](std::string& a) { put(a, 72, 9, 4); }, "header: next record list 9"},
-        {"no size record", [](std::string& a) { put(a, 76, 0, 2); }, "record count: 0, the size record is missing"},
-        {"count too high", [](std::string& a) { put(a, 76, 9, 2); }, "record list: the archive is 130 bytes"},
-        {"count too low", [](std::string& a) { put(a, 76, 3, 2); }, "record 0: the size record lies at 112, not right behind the delimiter at 104"},
+        {"sort info", [](std::string& a) { put_be(a, 56, 0x70, 4); }, "sort info offset 112, the archive has neither"},
+        {"next record list", [](std::string& a) { put_be(a, 72, 9, 4); }, "header: next record list 9"},
+        {"no size record", [](std::string& a) { put_be(a, 76, 0, 2); }, "record count: 0, the size record is missing"},
+        {"count too high", [](std::string& a) { put_be(a, 76, 9, 2); }, "record list: the archive is 130 bytes"},
+        {"count too low", [](std::string& a) { put_be(a, 76, 3, 2); }, "record 0: the size record lies at 112, not right behind the delimiter at 104"},
         {"delimiter", [](std::string& a) { a[111] = 1; }, "delimiter: bytes 00 01 at 110, not two zero bytes"},
-        {"size record moved", [](std::string& a) { put(a, 78, 114, 4); }, "record 0: the size record lies at 114"},
-        {"size record ID", [](std::string& a) { put(a, 83, 7, 3); }, "record 0: the size record has unique ID 7"},
-        {"offset past end", [](std::string& a) { put(a, 86, 5000, 4); },
+        {"size record moved", [](std::string& a) { put_be(a, 78, 114, 4); }, "record 0: the size record lies at 114"},
+        {"size record ID", [](std::string& a) { put_be(a, 83, 7, 3); }, "record 0: the size record has unique ID 7"},
+        {"offset past end", [](std::string& a) { put_be(a, 86, 5000, 4); },
          "record 1: offset 5000 lies past the end of the 130-byte archive"},
-        {"offsets out of order", [](std::string& a) { put(a, 94, 110, 4); },
+        {"offsets out of order", [](std::string& a) { put_be(a, 94, 110, 4); },
          "record 2: offset 110 lies before record 1's offset 118"},
         {"record attributes", [](std::string& a) { a[90] = static_cast<char>(0x80); }, "record 1: attributes 0x80"},
-        {"size record length", [](std::string& a) { put(a, 86, 120, 4); },
+        {"size record length", [](std::string& a) { put_be(a, 86, 120, 4); },
          "record 0: the size record is 8 bytes, not 6 for 3 files"},
-        {"size entry", [](std::string& a) { put(a, 114, 7, 2); }, "record 2: 6 bytes, its size entry says 7"},
+        {"size entry", [](std::string& a) { put_be(a, 114, 7, 2); }, "record 2: 6 bytes, its size entry says 7"},
         {"trailing bytes", [](std::string& a) { a += "zz"; },
          "total length: the archive is 132 bytes, its last record should end at 130"},
         {"cut last record", [](std::string& a) { a.pop_back(); },
@@ -225,7 +214,7 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
               "5\t1\t0\tuid_1.bin\tpicture number 1 or counted file 1\n"
               "6\t2\t1\tr6_uid_2.bin\tpicture number 2 or counted file 2\n");
     std::string damaged = archive;
-    put(damaged, 86 + 8, 1, 4);
+    put_be(damaged, 86 + 8, 1, 4);
     EXPECT_EQ(run_peek([&] { peek::extract_archive("bad", memory_source(damaged)); }).error,
               "record 1: offset 148 lies outside the archive or behind the next record");
 }
@@ -354,13 +343,7 @@ TEST_F(Peek, ProgramExits) {
     };
     for (const auto& c : cases) {
         const std::string cmd = "\"" + program + "\" " + c.args + " >stdout.txt 2>stderr.txt";
-        const int raw = std::system(cmd.c_str());
-#ifdef _WIN32
-        const int status = raw;
-#else
-        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-        EXPECT_EQ(status, c.status) << c.args;
+        EXPECT_EQ(run_shell(cmd), c.status) << c.args;
         EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
     }

@@ -5,6 +5,7 @@
 #include "file_io.hpp"
 #include "resinfo.hpp"
 #include "resinfo_internal.hpp"
+#include "resinfo_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 #endif
 
 namespace {
+
+using namespace resinfo_test;
 
 const std::string data_dir = PALMPORT_SOURCE_DIR "/tests/data/";
 const char* const libraries[] = {"messages_x86.dll", "messages_x64.dll"};
@@ -177,18 +180,6 @@ std::optional<std::string> run(const std::string& command) {
     return pclose(p) == 0 ? std::optional(out) : std::nullopt;
 }
 
-struct rec {
-    std::int32_t type;
-    std::string name;
-    std::int32_t lang;
-    std::int32_t offset;
-    bool operator==(const rec&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const rec& r) {
-    return os << "{" << r.type << ", \"" << r.name << "\", " << r.lang << ", " << r.offset << "}";
-}
-
 // What llvm-readobj lists, turned into the records the scan should make.
 std::vector<rec> readobj_records(const std::string& resources, std::uint32_t rva, std::uint32_t raw) {
     std::vector<rec> out;
@@ -255,11 +246,7 @@ TEST(ResinfoLibraries, ListAgreesWithLlvmReadobj) {
         ASSERT_GT(expected.size(), 40u);
 
         const auto s = scan_library(name);
-        std::vector<rec> got;
-        for (const RESINFO* r = s.list->next.get(); r != nullptr; r = r->next.get()) {
-            got.push_back({r->type, std::string(rlist_name(*r)), r->lang, r->offset});
-        }
-        EXPECT_EQ(got, expected) << name;
+        EXPECT_EQ(records(*s.list), expected) << name;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "pe_writer.hpp"
 #include "resinfo.hpp"
 #include "resinfo_internal.hpp"
+#include "resinfo_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,25 +16,7 @@
 
 namespace {
 
-struct rec {
-    std::int32_t type;
-    std::string name;
-    std::int32_t lang;
-    std::int32_t offset;
-    bool operator==(const rec&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const rec& r) {
-    return os << "{" << r.type << ", \"" << r.name << "\", " << r.lang << ", " << r.offset << "}";
-}
-
-std::vector<rec> records(const RESINFO& list) {
-    std::vector<rec> out;
-    for (const RESINFO* r = list.next.get(); r != nullptr; r = r->next.get()) {
-        out.push_back({r->type, std::string(rlist_name(*r)), r->lang, r->offset});
-    }
-    return out;
-}
+using namespace resinfo_test;
 
 std::unique_ptr<RESINFO> scan(const std::vector<std::uint8_t>& bytes) {
     // One file per test: CTest runs the cases in parallel in one folder.

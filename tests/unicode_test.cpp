@@ -4,11 +4,11 @@
 #include "fatal_error.hpp"
 #include "unicode.hpp"
 #include "unicode_internal.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -119,8 +119,7 @@ TEST(UnicodeEuc2Sjis, StringsAndBounds) {
 }
 
 std::string write_font(const std::string& name, const bytes& font) {
-    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(font.data()),
-                                                static_cast<std::streamsize>(font.size()));
+    test_support::write_bytes(name, font);
     return name;
 }
 

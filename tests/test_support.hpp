@@ -1,0 +1,88 @@
+// Helpers the test programs share: whole files in and out, a program's entry
+// run in-process with its standard error captured, a fresh folder to work in,
+// a built program run through the shell, and big-endian fields. Files are
+// always opened in binary mode, so the helpers read and write the same bytes
+// on Linux and on Windows.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace test_support {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+
+// The whole file at `path`; empty when it cannot be opened.
+std::string read_file(const fs::path& path);
+bytes read_bytes(const fs::path& path);
+
+// Replaces the file at `path` with exactly `content`; throws
+// std::runtime_error when it cannot be written.
+void write_file(const fs::path& path, std::string_view content);
+void write_bytes(const fs::path& path, std::span<const std::uint8_t> content);
+
+struct run_result {
+    int status;
+    std::string err;  // everything the run printed on standard error
+};
+
+using program_entry = int (*)(int argc, char** argv);
+
+// Runs a program's entry with `argv` (the program name first) as its command
+// line, as its main does: a common::fatal_error becomes its line on standard
+// error and status 1. Any other exception passes through.
+run_result run_main(program_entry entry, std::vector<std::string> argv);
+
+// Runs `command` through the system's shell and returns the program's exit
+// status (-1 on POSIX when it did not exit normally).
+int run_shell(const std::string& command);
+
+// The `n`-byte (1 to 4) big-endian value at `at`; throws std::out_of_range
+// when it reaches past the end.
+std::uint32_t read_be(std::span<const std::uint8_t> data, std::size_t at, std::size_t n);
+std::uint32_t read_be(std::string_view data, std::size_t at, std::size_t n);
+
+// Stores the low `n` bytes (1 to 4) of `value` big-endian at `at`; throws
+// std::out_of_range when they reach past the end.
+void put_be(std::string& data, std::size_t at, std::uint32_t value, std::size_t n);
+
+// Switches into `path`, made fresh (emptied if it was there), for its
+// lifetime; then switches back to the folder it came from and removes it.
+class scratch_folder {
+public:
+    explicit scratch_folder(fs::path path);
+    ~scratch_folder();
+    scratch_folder(const scratch_folder&) = delete;
+    scratch_folder& operator=(const scratch_folder&) = delete;
+
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path previous_;
+    fs::path path_;
+};
+
+// A fixture that runs each test in a fresh folder of its own, named after
+// the test, under the folder the test program started in: the programs write
+// to the current folder, and CTest runs the cases in parallel.
+class scratch : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    fs::path dir_;  // the test's folder, the current one while it runs
+
+private:
+    std::optional<scratch_folder> folder_;
+};
+
+}  // namespace test_support
