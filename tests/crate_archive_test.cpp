@@ -84,12 +84,11 @@ TEST_F(Archive, FilesThatChangeAfterMeasuring) {
 // The bundled sample inputs, packed through their file list, give exactly
 // the archive kept in tests/golden (dates zeroed).
 TEST_F(Archive, SampleInputsMatchTheGoldenArchive) {
-    const fs::path source(PALMPORT_SOURCE_DIR);
-    fs::current_path(source / "examples");
+    fs::current_path(source_dir / "examples");
     const auto r = run({"-f", "sample.list", (dir_ / "out.pdb").string()});
     fs::current_path(dir_);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(masked(read_file("out.pdb")), read_file(source / "tests/golden/sample.pdb"));
+    EXPECT_EQ(masked(read_file("out.pdb")), read_file(source_dir / "tests/golden/sample.pdb"));
 }
 
 }  // namespace

@@ -23,9 +23,6 @@ namespace {
 
 using namespace test_support;
 
-const fs::path source = PALMPORT_SOURCE_DIR;
-const fs::path expected_dir = source / "tests/data/sample_expected";
-
 // One line of index.txt: "<chunk> (size = <n>) uid <id>[ unmapped <count>]".
 struct chunk {
     std::string name;
@@ -36,7 +33,7 @@ struct chunk {
 
 std::vector<chunk> read_index() {
     std::vector<chunk> out;
-    std::istringstream in(read_file(expected_dir / "index.txt"));
+    std::istringstream in(read_file(sample_expected_dir / "index.txt"));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') {
             continue;
@@ -59,8 +56,8 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
     ASSERT_FALSE(index.empty());
     const scratch_folder here(fs::current_path() / "cutter_sample");
 
-    ASSERT_EQ(run_shell("\"" CUTTER_PROGRAM "\" \"" + (source / "examples/rumomsg.dll").string() + "\" \"" +
-                    (source / "examples/font.bin").string() + "\" >stdout.txt 2>stderr.txt"),
+    ASSERT_EQ(run_shell("\"" CUTTER_PROGRAM "\" \"" + (source_dir / "examples/rumomsg.dll").string() + "\" \"" +
+                    (source_dir / "examples/font.bin").string() + "\" >stdout.txt 2>stderr.txt"),
               0);
     EXPECT_EQ(read_file("stdout.txt"), "");
     std::string err;
@@ -73,7 +70,7 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
         want_files.insert(c.name);
         const auto decoded = compress::lz77_decompress(read_bytes(c.name), 8000);
         EXPECT_EQ(decoded.status, compress::lz77_decode_status::ok) << c.name;
-        EXPECT_EQ(decoded.bytes, read_bytes(expected_dir / c.name)) << c.name;
+        EXPECT_EQ(decoded.bytes, read_bytes(sample_expected_dir / c.name)) << c.name;
     }
     EXPECT_EQ(read_file("stderr.txt"), err);
     std::set<std::string> files;
@@ -101,7 +98,7 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
     // A fresh classic encoder given the expected texts in cutter's order
     // writes the same bytes, the leftovers of one stream in its ring included.
     for (const chunk& c : index) {
-        const bytes text = read_bytes(expected_dir / c.name);
+        const bytes text = read_bytes(sample_expected_dir / c.name);
         bytes stream(compress::lz77_max_compressed_size(text.size()) + 1);
         stream.resize(lzss_classic_compress(text.data(), text.size(), stream.data()));
         EXPECT_EQ(read_bytes(c.name), stream) << c.name;

@@ -21,15 +21,14 @@ namespace {
 
 using namespace test_support;
 
-const fs::path source = PALMPORT_SOURCE_DIR;
-const fs::path golden = source / "tests/golden/sample";
+const fs::path golden = source_dir / "tests/golden/sample";
 
 TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
     const bool update = std::getenv("PALMPORT_UPDATE_GOLDEN") != nullptr;
     const scratch_folder here(fs::current_path() / "golden_sample_run");
 
-    const auto cut = run_main(cutter::cutter_main, {"cutter", (source / "examples/rumomsg.dll").string(),
-                                                    (source / "examples/font.bin").string()});
+    const auto cut = run_main(cutter::cutter_main, {"cutter", (source_dir / "examples/rumomsg.dll").string(),
+                                                    (source_dir / "examples/font.bin").string()});
     ASSERT_EQ(cut.status, 0) << cut.err;
 
     // The chunk files in the order cutter writes them, then the pictures.
@@ -44,7 +43,7 @@ TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
     }
     const std::vector<std::string> pictures{"CGRUMO.bmp", "CG001.bmp", "CG002.bmp"};
     for (const auto& picture : pictures) {
-        fs::copy_file(source / "examples" / picture, picture);
+        fs::copy_file(source_dir / "examples" / picture, picture);
         packed.push_back(picture);
     }
     const auto packing = run_main(crate::crate_main, packed);

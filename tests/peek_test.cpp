@@ -16,9 +16,6 @@ namespace {
 
 using namespace crate_test;
 
-const fs::path source_dir = PALMPORT_SOURCE_DIR;
-const fs::path expected_dir = source_dir / "tests/data/sample_expected";
-
 struct capture {
     std::string out;
     std::string error;  // the fatal error's line, empty when none
@@ -46,7 +43,7 @@ peek::archive_source memory_source(const std::string& bytes) {
 std::vector<std::string> write_sample_chunks() {
     auto state = std::make_unique<compress::lz77_state>();
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(expected_dir)) {
+    for (const auto& e : fs::directory_iterator(sample_expected_dir)) {
         const std::string name = e.path().filename().string();
         if (!name.starts_with("0x")) {
             continue;
@@ -251,7 +248,7 @@ TEST_F(Peek, TextOfBundledSample) {
         if (c.record == 2) {
             want += "abcdefg\n!! damaged: the stream ends inside a match after 7 bytes of text\n";
         } else {
-            const std::string t = read_file(expected_dir / c.name);
+            const std::string t = read_file(sample_expected_dir / c.name);
             want += peek::sjis_to_utf8(std::span(reinterpret_cast<const std::uint8_t*>(t.data()), t.size()));
         }
         want += "\n\n";
@@ -278,7 +275,7 @@ TEST_F(Peek, VerifyBundledSample) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(r.out, "verified: all 330 chunks of " + library + " match\n");
 
-    std::string text = read_file(expected_dir / "0x7_02.txt");
+    std::string text = read_file(sample_expected_dir / "0x7_02.txt");
     text.replace(6, 2, "\x92\xAC");  // the island becomes a town
     auto state = std::make_unique<compress::lz77_state>();
     std::vector<std::uint8_t> stream(compress::lz77_max_compressed_size(text.size()));

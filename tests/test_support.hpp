@@ -21,6 +21,11 @@ namespace test_support {
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
+// The project's source folder, and the texts the sample library's chunks
+// hold, computed apart from the program.
+inline const fs::path source_dir = PALMPORT_SOURCE_DIR;
+inline const fs::path sample_expected_dir = source_dir / "tests/data/sample_expected";
+
 // The whole file at `path`; empty when it cannot be opened.
 std::string read_file(const fs::path& path);
 bytes read_bytes(const fs::path& path);
