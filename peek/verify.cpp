@@ -53,7 +53,7 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
     std::map<std::uint32_t, library_chunk> chunks;
     for (const std::string_view id : cutter::text_name) {
         const std::string name(id);
-        const auto block = static_cast<std::uint32_t>(std::stoul(name, nullptr, 16));
+        const auto block = static_cast<std::uint32_t>(cutter::block_number(id));
         const RESINFO* r = search_rlist(*rlist, name);
         if (r == nullptr) {
             throw common::fatal_error("Can't find the message \"" + name + "\".");
@@ -75,7 +75,7 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
                 continue;
             }
             const std::uint32_t uid = chunk_id_base + chunk_id_step * block + index;
-            const std::string chunk = *chunk_name(uid);
+            const std::string chunk = cutter::chunk_name(id, static_cast<int>(index));
             chunks[uid] = {chunk, block, index, cutter_text(units, block, index, chunk)};
         }
     }

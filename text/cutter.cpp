@@ -21,22 +21,20 @@ bool is_full_width_space(std::uint8_t first, std::uint8_t second) {
     return first == full_width_space[0] && second == full_width_space[1];
 }
 
-// "<block>_<index>.txt", the index in two decimal digits.
+}  // namespace
+
 std::string chunk_name(std::string_view id, int index) {
     std::array<char, 32> fname{};
     std::snprintf(fname.data(), fname.size(), "%.*s_%02d.txt", static_cast<int>(id.size()), id.data(), index);
     return fname.data();
 }
 
-// The block's number: its name read in base 16 after the "0x".
 int block_number(std::string_view id) {
     int value = 0;
-    const std::string_view digits = id.substr(2);
+    const std::string_view digits = id.size() > 2 ? id.substr(2) : std::string_view{};
     std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
     return value;
 }
-
-}  // namespace
 
 std::size_t get_script(std::span<const std::uint8_t> buf, std::span<std::uint8_t> dest) {
     std::size_t out = 0;

@@ -86,6 +86,14 @@ std::size_t get_script(std::span<const std::uint8_t> buf, std::span<std::uint8_t
 // Every other string is reflowed in join mode.
 bool strip_mode(int id, int block);
 
+// The chunk file name of string `index` (0 to 15) of block `id`:
+// "<id>_<index>.txt" with the index in two decimal digits ("0x1d_03.txt").
+std::string chunk_name(std::string_view id, int index);
+
+// The number of block `id`, a name such as "0x1d" read in base 16 after
+// its "0x" (29); 0 when no hexadecimal digit follows.
+int block_number(std::string_view id);
+
 // Reflows the text `buf` in place and returns its new length, counting the
 // NUL. `buf` is the text with its closing NUL as its last byte (the result of
 // get_script). A text shorter than `reflow_min_size` bytes comes back
