@@ -3,9 +3,24 @@
 
 #include "file_io.hpp"
 
-#ifdef _WIN32
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifdef _WIN32
 #include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace common {
@@ -93,6 +108,185 @@ bool write_all(std::FILE* f, std::span<const std::uint8_t> src) {
         return std::ferror(f) == 0;
     }
     return std::fwrite(src.data(), 1, src.size(), f) == src.size();
+}
+
+namespace {
+
+#ifdef _WIN32
+using stat_buf = struct _stat64;
+int stat_open(int fd, stat_buf* st) { return _fstat64(fd, st); }
+bool is_regular(const stat_buf& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
+int current_pid() { return _getpid(); }
+int descriptor(std::FILE* f) { return _fileno(f); }
+#else
+using stat_buf = struct stat;
+int stat_open(int fd, stat_buf* st) { return fstat(fd, st); }
+bool is_regular(const stat_buf& st) { return S_ISREG(st.st_mode); }
+int current_pid() { return static_cast<int>(getpid()); }
+int descriptor(std::FILE* f) { return fileno(f); }
+#endif
+
+// Creates `path` as a new file for writing; fails when any file, folder or
+// link of that name exists. -1 on failure, with errno set.
+int create_new(const std::string& path) {
+#ifdef _WIN32
+    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+}
+
+void close_fd(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+}
+
+// Renames `from` over `to`, replacing a file or a link that stands there.
+bool replace_file(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    // The programs run with UTF-8 as their code page, so the narrow call
+    // takes the same names as fopen.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+// The folder part of `path`, with its separator: "" for a bare name.
+std::string folder_of(const std::string& path) {
+#ifdef _WIN32
+    const auto cut = path.find_last_of("/\\:");
+#else
+    const auto cut = path.rfind('/');
+#endif
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// A temporary name in the folder of `path`: hidden, named after the final
+// name (cut short, so that a long name still leaves room) and made unique by
+// the process and a running number.
+std::string temporary_name(const std::string& path, unsigned attempt) {
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = folder_of(path);
+    const std::string base = path.substr(folder.size(), 64);
+    const auto ticks = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%x.%x%llx.tmp", static_cast<unsigned>(current_pid()),
+                  counter.fetch_add(1) + attempt, ticks & 0xFFFFFu);
+    return folder + "." + base + suffix;
+}
+
+}  // namespace
+
+file_ptr open_read_regular(const std::string& path) {
+    file_ptr f = open_read(path);
+    if (!f) {
+        return f;
+    }
+    stat_buf st{};
+    if (stat_open(descriptor(f.get()), &st) != 0 || !is_regular(st)) {
+        f.reset();
+    }
+    return f;
+}
+
+atomic_file::atomic_file(atomic_file&& other) noexcept
+    : path_(std::move(other.path_)), temp_(std::exchange(other.temp_, {})), file_(std::move(other.file_)) {}
+
+atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
+    if (this != &other) {
+        discard();
+        path_ = std::move(other.path_);
+        temp_ = std::exchange(other.temp_, {});
+        file_ = std::move(other.file_);
+    }
+    return *this;
+}
+
+atomic_file::~atomic_file() {
+    discard();
+}
+
+bool atomic_file::create(const std::string& path) {
+    discard();
+    path_ = path;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = temporary_name(path, attempt);
+        const int fd = create_new(temp);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+#ifdef _WIN32
+        std::FILE* f = _fdopen(fd, "wb");
+#else
+        std::FILE* f = fdopen(fd, "wb");
+#endif
+        if (f == nullptr) {
+            close_fd(fd);
+            std::remove(temp.c_str());
+            return false;
+        }
+        file_.reset(f);
+        temp_ = std::move(temp);
+        return true;
+    }
+    return false;
+}
+
+bool atomic_file::commit() {
+    if (!file_ || temp_.empty()) {
+        return false;
+    }
+    if (!close_file(file_) || !replace_file(temp_, path_)) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void atomic_file::discard() noexcept {
+    file_.reset();
+    if (!temp_.empty()) {
+        std::remove(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool holds_exactly(const std::string& path, std::span<const std::uint8_t> content) {
+#ifdef _WIN32
+    // A link is replaced, never compared through.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return false;
+    }
+    file_ptr f = open_read_regular(path);
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    file_ptr f(fdopen(fd, "rb"));
+    if (!f) {
+        close(fd);
+        return false;
+    }
+#endif
+    stat_buf st{};
+    if (!f || stat_open(descriptor(f.get()), &st) != 0 || !is_regular(st) ||
+        static_cast<std::uint64_t>(st.st_size) != content.size()) {
+        return false;
+    }
+    std::vector<std::uint8_t> have(content.size() + 1);
+    return std::fread(have.data(), 1, have.size(), f.get()) == content.size() &&
+           std::equal(content.begin(), content.end(), have.begin());
 }
 
 }  // namespace common

@@ -59,4 +59,56 @@ bool read_exact(std::FILE* f, std::span<std::uint8_t> dst);
 // Writes all of `src`. False when the stream reports an error.
 bool write_all(std::FILE* f, std::span<const std::uint8_t> src);
 
+// Opens `path` for binary reading only when it is a regular file (or a link
+// to one): a folder, a FIFO or a device gives null, as a missing file does.
+file_ptr open_read_regular(const std::string& path);
+
+// ---- output that is complete or absent -----------------------------------
+//
+// A file is written under a new temporary name in the folder of its final
+// name and takes the final name only when everything was written, flushed and
+// closed without error. Until then an older file of the final name stays
+// exactly as it was, and a failed run leaves no half-written file behind: the
+// temporary file is removed. A symbolic link standing at the final name is
+// replaced by the new file, never written through.
+
+class atomic_file {
+public:
+    atomic_file() = default;
+    atomic_file(atomic_file&& other) noexcept;
+    atomic_file& operator=(atomic_file&& other) noexcept;
+    atomic_file(const atomic_file&) = delete;
+    atomic_file& operator=(const atomic_file&) = delete;
+    // Removes the temporary file unless commit() succeeded.
+    ~atomic_file();
+
+    // Creates a new, empty temporary file next to `path` (a name no file has,
+    // so nothing existing is opened or followed). False when it cannot be
+    // created; then nothing was made.
+    bool create(const std::string& path);
+
+    // The stream to write, open in binary mode; null before create().
+    std::FILE* get() const { return file_.get(); }
+    const std::string& path() const { return path_; }
+
+    // Flushes and closes the temporary file and renames it over the final
+    // name, replacing what stood there. False when a write, the flush, the
+    // close or the rename failed; then the temporary file is gone and the
+    // final name is untouched.
+    bool commit();
+
+    // Closes and removes the temporary file; the final name is untouched.
+    void discard() noexcept;
+
+private:
+    std::string path_;
+    std::string temp_;
+    file_ptr file_;
+};
+
+// True when `path` is a regular file (not a link) whose bytes are exactly
+// `content`. Used to leave a file untouched when it already holds what would
+// be written, so that its modification time tells what changed.
+bool holds_exactly(const std::string& path, std::span<const std::uint8_t> content);
+
 }  // namespace common

@@ -1,12 +1,15 @@
 #include "file_io.hpp"
 #include "platform.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -105,6 +108,96 @@ TEST(FileIo, Utf8FileNameKeepsItsCharacters) {
     EXPECT_TRUE(found);
     EXPECT_TRUE(common::open_read(name));
     std::remove(name.c_str());
+}
+
+// ---- atomic output ----------------------------------------------------------
+
+using test_support::bytes;
+using test_support::read_file;
+using test_support::write_file;
+namespace fs = std::filesystem;
+
+class AtomicFile : public test_support::scratch {
+protected:
+    // Names in the folder other than the given ones: a left-over temporary file.
+    static std::vector<std::string> others(std::initializer_list<std::string> known) {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(".")) {
+            const std::string name = e.path().filename().string();
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                found.push_back(name);
+            }
+        }
+        return found;
+    }
+    static bool put(common::atomic_file& f, std::string_view text) {
+        return common::write_all(f.get(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+};
+
+// The final name holds either the old bytes or all the new ones, and no
+// temporary file stays behind, whether the file is committed or not.
+TEST_F(AtomicFile, FinalNameChangesOnlyOnCommit) {
+    struct step {
+        const char* name;
+        bool commit;
+        const char* expected;
+    };
+    for (const step s : {step{"kept", false, "old"}, step{"replaced", true, "new bytes"}}) {
+        write_file("out.bin", "old");
+        {
+            common::atomic_file f;
+            ASSERT_TRUE(f.create("out.bin")) << s.name;
+            ASSERT_TRUE(put(f, "new bytes"));
+            EXPECT_EQ(read_file("out.bin"), "old") << s.name << ": changed before commit";
+            if (s.commit) {
+                ASSERT_TRUE(f.commit()) << s.name;
+            }
+        }
+        EXPECT_EQ(read_file("out.bin"), s.expected) << s.name;
+        EXPECT_EQ(others({"out.bin"}), std::vector<std::string>{}) << s.name;
+    }
+}
+
+// A rename that cannot take place (a folder stands at the final name) is a
+// failed commit: the folder stays and the temporary file goes.
+TEST_F(AtomicFile, FailedCommitLeavesNothing) {
+    fs::create_directory("taken");
+    common::atomic_file f;
+    ASSERT_TRUE(f.create("taken"));
+    ASSERT_TRUE(put(f, "x"));
+    EXPECT_FALSE(f.commit());
+    EXPECT_TRUE(fs::is_directory("taken"));
+    EXPECT_EQ(others({"taken"}), std::vector<std::string>{});
+    EXPECT_FALSE(f.create("no_such_folder/out.bin"));
+}
+
+// A link at the final name is replaced by the file; its target keeps its bytes.
+TEST_F(AtomicFile, LinkAtFinalNameIsReplacedNotFollowed) {
+    PALM_SKIP_ON_WINDOWS("making a symbolic link needs a privilege there");
+    write_file("target.bin", "outside");
+    fs::create_symlink("target.bin", "out.bin");
+    EXPECT_FALSE(common::holds_exactly("out.bin", bytes{'o', 'u', 't', 's', 'i', 'd', 'e'}));
+    common::atomic_file f;
+    ASSERT_TRUE(f.create("out.bin"));
+    ASSERT_TRUE(put(f, "inside"));
+    ASSERT_TRUE(f.commit());
+    EXPECT_FALSE(fs::is_symlink("out.bin"));
+    EXPECT_EQ(read_file("out.bin"), "inside");
+    EXPECT_EQ(read_file("target.bin"), "outside");
+}
+
+TEST_F(AtomicFile, HoldsExactlyComparesEveryByte) {
+    write_file("a.bin", "abc");
+    EXPECT_TRUE(common::holds_exactly("a.bin", bytes{'a', 'b', 'c'}));
+    EXPECT_FALSE(common::holds_exactly("a.bin", bytes{'a', 'b', 'd'}));
+    EXPECT_FALSE(common::holds_exactly("a.bin", bytes{'a', 'b'}));
+    EXPECT_FALSE(common::holds_exactly("a.bin", bytes{'a', 'b', 'c', 'd'}));
+    EXPECT_FALSE(common::holds_exactly("missing.bin", bytes{}));
+    fs::create_directory("folder");
+    EXPECT_FALSE(common::holds_exactly("folder", bytes{}));
+    EXPECT_FALSE(common::open_read_regular("folder"));
+    EXPECT_TRUE(common::open_read_regular("a.bin"));
 }
 
 }  // namespace
