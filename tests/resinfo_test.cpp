@@ -71,6 +71,22 @@ TEST(ResinfoSignature, OnlyPEAndNulPass) {
     }
 }
 
+// Files that are no PE file at all are told so, not reported as broken.
+TEST(ResinfoSignature, NoPEFileAtAll) {
+    const auto good = pe::build(one_resource()).bytes;
+    const auto patched = [&](std::size_t at, std::uint32_t value) {
+        auto b = good;
+        pe::put32(b, at, value);
+        return b;
+    };
+    const std::vector<std::uint8_t> text(500, 'x');
+    for (const auto& bytes : {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>(good.begin(), good.begin() + 0x3F),
+                              text, patched(0, 0x00005A4D + 1), patched(0x3C, static_cast<std::uint32_t>(good.size() - 3)),
+                              patched(0x3C, 0xFFFFFFF0)}) {
+        EXPECT_EQ(scan_error(bytes), "This file is not PE format.") << bytes.size();
+    }
+}
+
 TEST(ResinfoSections, FirstSectionNamedRsrcAndNulIsUsed) {
     using pe::section_name;
     struct row {
@@ -264,7 +280,9 @@ TEST(ResinfoBroken, EveryTruncationIsReported) {
         const std::vector<std::uint8_t> part(img.bytes.begin(), img.bytes.begin() + cut);
         const auto error = scan_error(part);
         ASSERT_TRUE(error) << "cut at " << cut;
-        EXPECT_NE(error->find("past the end"), std::string::npos) << *error;
+        // Up to the PE signature, the file is no PE file at all.
+        const char* expected = cut < 0x84 ? "This file is not PE format." : "past the end";
+        EXPECT_NE(error->find(expected), std::string::npos) << cut << ": " << *error;
     }
     const std::vector<std::uint8_t> whole(img.bytes.begin(), img.bytes.begin() + img.structures_end);
     EXPECT_EQ(records(*scan(whole)).size(), 2u);
@@ -295,7 +313,6 @@ TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
     const std::uint32_t pe_at = 0x80;
     const std::uint32_t rsrc_header = img.section_table + 40;
     const row rows[] = {
-        {"e_lfanew", {{0x3C, 0xFFFFFFF0, 32}}, "PE signature at offset 0xfffffff0"},
         {"section count", {{pe_at + 6, 0xFFFF, 16}, {rsrc_header, 0x58585858, 32}},
          "section header at offset"},
         {"optional header size", {{pe_at + 20, 0xFFFF, 16}}, "section header at offset " + hex(pe_at + 24 + 0xFFFF)},

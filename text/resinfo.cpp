@@ -99,6 +99,7 @@ struct directory {
 struct scan_state {
     const bounded_reader& in;
     std::uint32_t raw_data;        // PointerToRawData of the resource section
+    std::uint32_t raw_size;        // its SizeOfRawData
     std::uint32_t virtual_address; // its VirtualAddress
     std::uint32_t entries_read = 0;
     RESINFO* tail;                 // last record of the list
@@ -142,8 +143,12 @@ void walk_languages(scan_state& s, std::uint32_t dir_offset) {
     for (std::size_t n = dir.named; n < dir.entries.size(); ++n) {
         const dir_entry& e = dir.entries[n];
         s.current.lang = static_cast<std::int32_t>(e.first);
-        const std::uint32_t rva = s.in.u32(
-            static_cast<std::int64_t>(s.raw_data) + (e.second & offset_mask), "data entry");
+        const std::int64_t entry = static_cast<std::int64_t>(s.raw_data) + (e.second & offset_mask);
+        const std::uint32_t rva = s.in.u32(entry, "data entry");
+        s.current.size = s.in.u32(entry + 4, "data entry");
+        // Where the data starts inside the section, if it starts there at all.
+        const std::int64_t into = std::int64_t{rva} - s.virtual_address;
+        s.current.in_section = into >= 0 && into + s.current.size <= s.raw_size;
         // The data's RVA turned into a file offset through the resource
         // section, wrapping in 32 bits as the format's offsets do.
         s.current.offset = static_cast<std::int32_t>(rva + s.raw_data - s.virtual_address);
@@ -191,6 +196,8 @@ RESINFO& add_resinfo(RESINFO& rlist, const RESINFO& resinfo) {
     record->name = resinfo.name;
     record->lang = resinfo.lang;
     record->offset = resinfo.offset;
+    record->size = resinfo.size;
+    record->in_section = resinfo.in_section;
     if (rlist_name(*record) == "CG02444") {
         // This picture's data begins 128 bytes into its resource.
         record->offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(record->offset) + 0x80u);
@@ -223,11 +230,23 @@ int scan_dll(std::FILE* fp, RESINFO& res_list) {
     }
     const bounded_reader in(fp, *size);
 
+    // A PE file starts with the 64-byte "MZ" header, whose last field points
+    // to the PE signature: a file that fails any of this is no PE file.
+    const auto not_pe = [] { return common::fatal_error("This file is not PE format."); };
+    constexpr std::int64_t mz_header_size = 0x40;
+    if (*size < mz_header_size) {
+        throw not_pe();
+    }
+    std::array<std::uint8_t, 2> mz{};
+    in.read(0, mz, "MZ header");
     const std::int64_t pe = in.u32(0x3C, "e_lfanew field");
+    if (mz[0] != 'M' || mz[1] != 'Z' || pe > *size - 4) {
+        throw not_pe();
+    }
     std::array<std::uint8_t, 4> signature{};
     in.read(pe, signature, "PE signature");
     if (signature[0] != 'P' || signature[1] != 'E' || signature[2] != 0) {
-        throw common::fatal_error("This file is not PE format.");
+        throw not_pe();
     }
     const std::uint16_t sections = in.u16(pe + 6, "NumberOfSections field");
     const std::uint16_t optional_size = in.u16(pe + 20, "SizeOfOptionalHeader field");
@@ -250,8 +269,9 @@ int scan_dll(std::FILE* fp, RESINFO& res_list) {
         tail = tail->next.get();
     }
     const std::uint32_t virtual_address = in.u32(rsrc + 12, "VirtualAddress field");
+    const std::uint32_t raw_size = in.u32(rsrc + 16, "SizeOfRawData field");
     const std::uint32_t raw_data = in.u32(rsrc + 20, "PointerToRawData field");
-    scan_state s{in, raw_data, virtual_address, 0, tail, {}};
+    scan_state s{in, raw_data, raw_size, virtual_address, 0, tail, {}};
     const directory root = read_directory(s, 0, "type directory");
     for (std::size_t n = root.named; n < root.entries.size(); ++n) {
         s.current.type = static_cast<std::int32_t>(root.entries[n].first);
@@ -263,6 +283,15 @@ int scan_dll(std::FILE* fp, RESINFO& res_list) {
 const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key) {
     for (const RESINFO* r = rlist.next.get(); r != nullptr; r = r->next.get()) {
         if (rlist_name(*r) == key) {
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key, std::int32_t type) {
+    for (const RESINFO* r = rlist.next.get(); r != nullptr; r = r->next.get()) {
+        if (r->type == type && rlist_name(*r) == key) {
             return r;
         }
     }

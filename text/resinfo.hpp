@@ -27,6 +27,9 @@ struct RESINFO {
                                    // characters, unterminated when 16
     std::int32_t lang = 0;         // ID of the language entry
     std::int32_t offset = 0;       // absolute file offset of the data ("CG02444": +128)
+    std::uint32_t size = 0;        // length of the data, from its data entry
+    bool in_section = false;       // the data lies wholly inside the resource
+                                   // section's raw data in the file
     std::unique_ptr<RESINFO> next; // next record, null at the tail
 
     RESINFO() = default;
@@ -51,7 +54,9 @@ std::unique_ptr<RESINFO> create_rlist();
 // within a type its string-named names, then its ID-named names; within a name
 // its ID languages. Types and languages named by a string give no records.
 // Returns 0. Throws common::fatal_error with
-//  - "This file is not PE format." when the bytes at e_lfanew are not 'P','E',0;
+//  - "This file is not PE format." when the file is no PE file at all: shorter
+//    than the 64-byte header, no "MZ" at its start, a PE header offset
+//    (e_lfanew) outside the file, or bytes at e_lfanew other than 'P','E',0;
 //  - "No .rsrc section." when no section header is named ".rsrc",0;
 //  - a line naming the structure and its file offset when something lies past
 //    the end of the file, or when the walk reads more than
@@ -64,6 +69,9 @@ int scan_dll(std::FILE* fp, RESINFO& res_list);
 // A stored name of 16 characters is compared as exactly those characters.
 // The record stays owned by the list.
 const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key);
+
+// The same, among the records of resource type `type` only.
+const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key, std::int32_t type);
 
 // Writes each record's name and a line feed on standard output, in list order.
 void print_rlist(const RESINFO& rlist);
