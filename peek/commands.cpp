@@ -43,7 +43,7 @@ constexpr std::size_t max_stream_size = compress::lz77_max_compressed_size(max_t
 
 void make_inverse_table() {
     inverse_table.fill(0);
-    for (std::uint32_t u = 0xFFFE; u >= 0x100; --u) {
+    for (std::uint32_t u = 0xFFFE; u >= 0x80; --u) {
         if (u >= 0xD800 && u <= 0xDFFF) {
             continue;  // a lone surrogate is no character of its own
         }
@@ -178,14 +178,17 @@ void extract_archive(const std::string& dir, const archive_source& src) {
     if (ec || !std::filesystem::is_directory(dir, ec)) {
         throw common::fatal_error("Can't create folder " + dir + ".");
     }
+    // Each file is complete or absent: written under a temporary name and
+    // renamed when done, replacing a link of its name rather than writing
+    // through it.
     const auto write_file = [&](const std::string& name, auto&& fill) {
         const std::string path = dir + "/" + name;
-        auto f = common::open_write(path);
-        if (!f) {
+        common::atomic_file f;
+        if (!f.create(path)) {
             throw common::fatal_error("Can't open " + path + ".");
         }
         fill(f.get());
-        if (std::ferror(f.get()) != 0 || !common::close_file(f)) {
+        if (!f.commit()) {
             throw common::fatal_error("Can't write " + path + ".");
         }
     };
@@ -250,9 +253,8 @@ constexpr std::string_view help_text =
     "  peek --extract records game.pdb\n"
     "  peek --verify rumomsg.dll font.bin game.pdb\n";
 
-}  // namespace
-
-int peek_main(int argc, char** argv) {
+// Runs the command that the command line names; its results go to stdout.
+int run_command(int argc, char** argv) {
     std::vector<std::string> args;
     std::string mode;
     bool json = false;
@@ -308,6 +310,18 @@ int peek_main(int argc, char** argv) {
     need(3, true);
     auto a = open_archive_file(args[2]);
     return verify_archive(stdout, args[0], args[1], a.source, json) ? 0 : 1;
+}
+
+}  // namespace
+
+int peek_main(int argc, char** argv) {
+    const int status = run_command(argc, argv);
+    // The results are the point of every command: output that did not reach
+    // its destination (a full disk, a closed pipe) is a failed run.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        throw common::fatal_error("Can't write standard output.");
+    }
+    return status;
 }
 
 }  // namespace peek

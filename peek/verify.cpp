@@ -38,45 +38,31 @@ struct library_chunk {
     std::vector<std::uint8_t> text;
 };
 
-// Reads the 16 strings of each of the 36 message blocks of `library` and
-// makes the text of every non-empty one. Every read is checked against the
-// library's size.
+// Reads the 16 strings of each of the 36 message blocks of `library`, found
+// and bounded as cutter finds and bounds them, and makes the text of every
+// non-empty one.
 std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library) {
-    auto f = common::open_read(library);
-    const auto size = f ? common::file_size(f.get()) : std::nullopt;
-    if (!size) {
+    auto f = common::open_read_regular(library);
+    if (!f) {
         throw common::fatal_error("Can't open " + library + ".");
     }
     auto rlist = create_rlist();
     scan_dll(f.get(), *rlist);
-    const archive_source lib{f.get(), {}, *size};
     std::map<std::uint32_t, library_chunk> chunks;
+    std::vector<std::uint8_t> units;
     for (const std::string_view id : cutter::text_name) {
-        const std::string name(id);
         const auto block = static_cast<std::uint32_t>(cutter::block_number(id));
-        const RESINFO* r = search_rlist(*rlist, name);
-        if (r == nullptr) {
-            throw common::fatal_error("Can't find the message \"" + name + "\".");
-        }
-        std::int64_t at = static_cast<std::uint32_t>(r->offset);
-        for (std::uint32_t index = 0; index < 16; ++index) {
-            std::array<std::uint8_t, 2> length{};
-            if (!read_at(lib, at, length)) {
-                throw common::fatal_error("message " + name + ": the library ends before string " +
-                                          std::to_string(index));
-            }
-            std::vector<std::uint8_t> units(2 * static_cast<std::size_t>(length[0] | length[1] << 8));
-            if (!read_at(lib, at + 2, units)) {
-                throw common::fatal_error("message " + name + ": string " + std::to_string(index) +
-                                          " runs past the end of the library");
-            }
-            at += 2 + static_cast<std::int64_t>(units.size());
+        cutter::message_block mb = cutter::open_message(f.get(), *rlist, id);
+        for (int index = 0; index < cutter::strings_per_block; ++index) {
+            units.resize(cutter::read_string_length(mb, index));
+            cutter::read_string_text(mb, index, units);
             if (units.empty()) {
                 continue;
             }
-            const std::uint32_t uid = chunk_id_base + chunk_id_step * block + index;
-            const std::string chunk = cutter::chunk_name(id, static_cast<int>(index));
-            chunks[uid] = {chunk, block, index, cutter_text(units, block, index, chunk)};
+            const std::uint32_t uid = chunk_id_base + chunk_id_step * block + static_cast<std::uint32_t>(index);
+            const std::string chunk = cutter::chunk_name(id, index);
+            chunks[uid] = {chunk, block, static_cast<std::uint32_t>(index),
+                           cutter_text(units, block, static_cast<std::uint32_t>(index), chunk)};
         }
     }
     return chunks;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -99,7 +100,9 @@ TEST(GetScript, ConvertsAndClosesWithNulWithinTheBuffer) {
     const row rows[] = {
         {{0x41, 0x00}, 8, {0x41, 0x00}},
         {{}, 8, {0x00}},
-        {{0x42, 0x30, 0x00, 0x30, 0xE9, 0x00}, 8, {0x82, 0xA0, 0x81, 0x40, 0xE9, 0x00}},  // あ, full-width space, é
+        // あ, full-width space, é (no Shift_JIS code), ×
+        {{0x42, 0x30, 0x00, 0x30, 0xE9, 0x00, 0xD7, 0x00}, 10, {0x82, 0xA0, 0x81, 0x40, 0x81, 0xAC, 0x81, 0x7E, 0x00}},
+        {{0xD7, 0x00}, 2, {}},                                                            // × takes two bytes
         {{0x42, 0x30, 0x41, 0x00}, 4, {0x82, 0xA0, 0x41, 0x00}},                          // exactly fits
         {{0x42, 0x30, 0x42, 0x30}, 4, {}},                                                // the NUL would not fit
         {{0x41, 0x00}, 1, {}},
@@ -170,6 +173,8 @@ TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
 struct library {
     std::vector<std::vector<std::u16string>> strings = std::vector<std::vector<std::u16string>>(36);
     std::set<int> skip;
+    std::uint32_t block_type = 6;               // the blocks' resource type
+    std::vector<pe::type_node> types_before;  // other resources listed first
 
     library() {
         // One short string per block, at an index that moves with the block.
@@ -180,7 +185,7 @@ struct library {
     }
     pe::image build() const {
         pe::image_plan plan;
-        pe::type_node type{pe::id(6), {}};
+        pe::type_node type{pe::id(block_type), {}};
         for (int k = 0; k < 36; ++k) {
             if (skip.count(7 + k) != 0) {
                 continue;
@@ -194,7 +199,8 @@ struct library {
             }
             type.names.push_back({pe::id(static_cast<std::uint32_t>(7 + k)), {{pe::id(0x411), data}}});
         }
-        plan.types = {type};
+        plan.types = types_before;
+        plan.types.push_back(type);
         return pe::build(plan);
     }
 };
@@ -264,6 +270,25 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
     const std::int32_t outside_offset =
         static_cast<std::int32_t>(0x7FFFF000u + outside.rsrc_raw - outside.rsrc_rva);
     const pe::image gap_image = gap.build();
+    // Block 0x7's data entry says 4 bytes: string 2's length lies past them.
+    pe::image short_data = good;
+    pe::put32(short_data.bytes, short_data.data_entries[0] + 4, 4);
+    pe::image text_file;
+    text_file.bytes = b(std::string(300, 'x'));
+    // Icons named 7 to 42 listed before the string tables, then blocks kept
+    // under another type than the string table.
+    library icons_first;
+    for (std::uint32_t n = 7; n <= 42; ++n) {
+        if (icons_first.types_before.empty()) {
+            icons_first.types_before.push_back({pe::id(3), {}});
+        }
+        icons_first.types_before[0].names.push_back({pe::id(n), {{pe::id(0x411), bytes(40, 0xFF)}}});
+    }
+    const pe::image icons_image = icons_first.build();
+    library other_type;
+    other_type.block_type = 10;
+    const pe::image other_type_image = other_type.build();
+    fs::create_directory("folder");
 
     const struct {
         const char* what;
@@ -291,10 +316,19 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
          progress_upto(35) + "0x2a_00.txt (size = 4)\n0x2a_01.txt (size = 6)\n"
                              "The library ends inside the message \"0x2a\", in the length of string 2.\n",
          1, [] { auto s = names_upto(35); s.insert({"0x2a_00.txt", "0x2a_01.txt"}); return s; }()},
-        {"block outside the file", {"lib.dll", font_path}, &outside,
-         progress_upto(4) + "The message \"0xb\" lies outside the library (offset " + std::to_string(outside_offset) +
-             ").\n",
+        {"block outside the resource section", {"lib.dll", font_path}, &outside,
+         progress_upto(4) + "The message \"0xb\" lies outside the library's resource section (offset " +
+             std::to_string(outside_offset) + ", 38 bytes).\n",
          1, names_upto(4)},
+        {"a folder as the library", {"folder", font_path}, &good, "Can't open folder.\n", 1, {}},
+        {"a folder as the font file", {"lib.dll", "folder"}, &good, "Can't open folder.\n", 1, {}},
+        {"no PE file at all", {"lib.dll", font_path}, &text_file, "This file is not PE format.\n", 1, {}},
+        {"data shorter than the strings", {"lib.dll", font_path}, &short_data,
+         "The message \"0x7\" ends inside the length of string 2: its data holds 4 bytes.\n", 1, {}},
+        {"string tables before icons of the same names", {"lib.dll", font_path}, &icons_image, progress_upto(36), 0,
+         names_upto(36)},
+        {"blocks under another type", {"lib.dll", font_path}, &other_type_image, progress_upto(36), 0,
+         names_upto(36)},
     };
     for (const auto& c : cases) {
         for (const auto& f : chunk_files()) {
@@ -305,6 +339,40 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
         EXPECT_EQ(r.err, c.err) << c.what;
         EXPECT_EQ(r.status, c.status) << c.what;
         EXPECT_EQ(chunk_files(), c.files) << c.what;
+    }
+}
+
+// A rerun leaves chunk files that already hold their stream untouched,
+// rewrites the others (a link at a chunk's name is replaced, its target kept)
+// and removes the chunk file of a string that is empty now.
+TEST_F(Driver, RerunMirrorsTheLibrary) {
+    pe::write_file("lib.dll", library().build().bytes);
+    ASSERT_EQ(run({"lib.dll", font_path}).status, 0);
+    const auto old_time = fs::last_write_time("0x7_03.txt") - std::chrono::hours(24);
+    fs::last_write_time("0x7_03.txt", old_time);
+    const bytes kept = read_bytes("0x8_04.txt");
+    write_file("0x8_04.txt", "changed");
+    write_file("0x7_05.txt", "stale");
+#ifdef _WIN32
+    const bool links = false;  // making a symbolic link needs a privilege there
+#else
+    const bool links = true;
+#endif
+    if (links) {
+        write_file("outside.bin", "outside");
+        fs::remove("0x9_05.txt");
+        fs::create_symlink("outside.bin", "0x9_05.txt");
+    }
+    const run_result r = run({"lib.dll", font_path});
+    const std::string first = progress(0);
+    EXPECT_EQ(r.err, first + "0x7_05.txt removed (the string is empty)\n" + progress_upto(36).substr(first.size()));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(fs::last_write_time("0x7_03.txt"), old_time);
+    EXPECT_EQ(read_bytes("0x8_04.txt"), kept);
+    EXPECT_EQ(chunk_files(), names_upto(36));
+    if (links) {
+        EXPECT_FALSE(fs::is_symlink("0x9_05.txt"));
+        EXPECT_EQ(read_file("outside.bin"), "outside");
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -68,6 +70,8 @@ TEST(UnicodePutSjis, TableEntriesGiveTwoBytes) {
     }
 }
 
+// Only U+0000 to U+007F stay one byte; U+0080 to U+00FF never go through the
+// table: the eight that Shift_JIS has get their codes, the rest the geta mark.
 TEST(UnicodePutSjis, CodeUnitsUpToFFBypassTheTable) {
     load_u2e_table(font_with(0xFFFE, 0xA4A2));
     reset_unmapped_count();
@@ -76,13 +80,17 @@ TEST(UnicodePutSjis, CodeUnitsUpToFFBypassTheTable) {
         bytes sjis;
     };
     const row rows[] = {
-        {0x0041, {0x41}}, {0x00E9, {0xE9}}, {0x0000, {0x00}}, {0x000A, {0x0A}}, {0x00FF, {0xFF}},
-        {0x0100, geta},   {0x0390, geta},   {0xFFFF, geta},   {0xD800, geta},   {0xFFFE, {0x82, 0xA0}},
+        {0x0041, {0x41}},       {0x0000, {0x00}},       {0x000A, {0x0A}},       {0x007F, {0x7F}},
+        {0x00A7, {0x81, 0x98}}, {0x00A8, {0x81, 0x4E}}, {0x00B0, {0x81, 0x8B}}, {0x00B1, {0x81, 0x7D}},
+        {0x00B4, {0x81, 0x4C}}, {0x00B6, {0x81, 0xF7}}, {0x00D7, {0x81, 0x7E}}, {0x00F7, {0x81, 0x80}},
+        {0x0080, geta},         {0x00A5, geta},         {0x00E9, geta},         {0x00FF, geta},
+        {0x0100, geta},         {0x0390, geta},         {0xFFFF, geta},         {0xD800, geta},
+        {0xFFFE, {0x82, 0xA0}},
     };
     for (const row& r : rows) {
         EXPECT_EQ(convert(r.ucs), r.sjis) << std::hex << r.ucs;
     }
-    EXPECT_EQ(unmapped_count(), 4u);
+    EXPECT_EQ(unmapped_count(), 8u);
 }
 
 TEST(UnicodePutSjis, NeverWritesPastItsDestination) {
@@ -148,12 +156,17 @@ TEST(UnicodeTable, FontFileLengths) {
     EXPECT_EQ(u2e_entry(0xFFFE), 0);
 }
 
-TEST(UnicodeTable, MissingFontFileEndsTheRun) {
-    try {
-        make_u2e_table("no_such_font.bin");
-        FAIL();
-    } catch (const common::fatal_error& e) {
-        EXPECT_STREQ(e.what(), "Can't open no_such_font.bin.");
+// A font file that is missing, or a folder, would load as an empty table
+// and replace every character: the run ends instead.
+TEST(UnicodeTable, MissingOrUnreadableFontFileEndsTheRun) {
+    std::filesystem::create_directories("font_folder.bin");
+    for (const std::string name : {"no_such_font.bin", "font_folder.bin"}) {
+        try {
+            make_u2e_table(name);
+            ADD_FAILURE() << name;
+        } catch (const common::fatal_error& e) {
+            EXPECT_EQ(e.what(), "Can't open " + name + ".");
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <charconv>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,20 @@ constexpr std::uint8_t full_width_space[2] = {0x81, 0x40};
 
 bool is_full_width_space(std::uint8_t first, std::uint8_t second) {
     return first == full_width_space[0] && second == full_width_space[1];
+}
+
+// An empty string has no chunk file: one left by an earlier run would be
+// packed as if the string still held its old text.
+void remove_outdated_chunk(const std::string& fname) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(fname, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        return;
+    }
+    if (status.type() == std::filesystem::file_type::directory || !std::filesystem::remove(fname, ec) || ec) {
+        throw common::fatal_error("Can't remove " + fname + ".");
+    }
+    std::fprintf(stderr, "%s removed (the string is empty)\n", fname.c_str());
 }
 
 }  // namespace
@@ -126,21 +141,35 @@ void put_compress_script(const std::string& filename, std::span<const std::uint8
         throw common::fatal_error(filename + ": the compressed text is longer than " +
                                   std::to_string(compressed_buffer_size) + " bytes.");
     }
-    common::file_ptr f = common::open_write(filename);
-    if (!f) {
+    const auto stream = std::span(lz77buf).first(lz.size);
+    // A file that already holds the stream keeps its time stamp, so that a
+    // rerun is cheap and a build tool sees only the chunks that changed.
+    if (common::holds_exactly(filename, stream)) {
+        return;
+    }
+    common::atomic_file f;
+    if (!f.create(filename)) {
         throw common::fatal_error("Can't open " + filename + ".");
     }
-    const bool written = common::write_all(f.get(), std::span(lz77buf).first(lz.size));
-    if (!common::close_file(f) || !written) {
+    if (!common::write_all(f.get(), stream) || !f.commit()) {
         throw common::fatal_error("Can't write " + filename + ".");
     }
 }
 
-int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77_state& state) {
+const RESINFO* find_message(const RESINFO& rlist, std::string_view id) {
+    const RESINFO* res = search_rlist(rlist, id, string_table_type);
+    return res != nullptr ? res : search_rlist(rlist, id);
+}
+
+message_block open_message(std::FILE* fp, const RESINFO& rlist, std::string_view id) {
     const std::string name(id);
-    const RESINFO* res = search_rlist(r, id);
+    const RESINFO* res = find_message(rlist, id);
     if (res == nullptr) {
         throw common::fatal_error("Can't find the message \"" + name + "\".");
+    }
+    if (!res->in_section) {
+        throw common::fatal_error("The message \"" + name + "\" lies outside the library's resource section (offset " +
+                                  std::to_string(res->offset) + ", " + std::to_string(res->size) + " bytes).");
     }
     const std::optional<std::int64_t> library_size = common::file_size(fp);
     if (!library_size) {
@@ -150,26 +179,54 @@ int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77
         throw common::fatal_error("The message \"" + name + "\" lies outside the library (offset " +
                                   std::to_string(res->offset) + ").");
     }
+    return {fp, name, res->offset, std::int64_t{res->offset} + res->size, res->size, *library_size};
+}
+
+namespace {
+
+// Reads the next `dst.size()` bytes of the block: the length or the text of
+// string `index`, named by `what` in the message when they are not all there.
+void read_block_bytes(message_block& block, int index, std::span<std::uint8_t> dst, const char* what) {
+    const std::int64_t end = block.next + static_cast<std::int64_t>(dst.size());
+    if (end > block.data_end && block.data_end <= block.file_size) {
+        throw common::fatal_error("The message \"" + block.name + "\" ends inside the " + what + " of string " +
+                                  std::to_string(index) + ": its data holds " +
+                                  std::to_string(block.data_size) + " bytes.");
+    }
+    if (end > block.file_size || !common::read_exact(block.fp, dst)) {
+        throw common::fatal_error("The library ends inside the message \"" + block.name + "\", in the " + what +
+                                  " of string " + std::to_string(index) + ".");
+    }
+    block.next = end;
+}
+
+}  // namespace
+
+std::size_t read_string_length(message_block& block, int index) {
+    std::array<std::uint8_t, 2> length{};
+    read_block_bytes(block, index, length, "length");
+    return 2 * (std::size_t{length[1]} * 256 + length[0]);
+}
+
+void read_string_text(message_block& block, int index, std::span<std::uint8_t> units) {
+    read_block_bytes(block, index, units, "text");
+}
+
+int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77_state& state) {
+    message_block mb = open_message(fp, r, id);
     const int number = block_number(id);
     std::array<std::uint8_t, text_buffer_size> txtbuf;
     std::vector<std::uint8_t> block;
     for (int i = 0; i < strings_per_block; ++i) {
-        std::array<std::uint8_t, 2> length{};
-        if (!common::read_exact(fp, length)) {
-            throw common::fatal_error("The library ends inside the message \"" + name + "\", in the length of string " +
-                                      std::to_string(i) + ".");
-        }
-        const std::size_t size = 2 * (std::size_t{length[1]} * 256 + length[0]);
+        const std::size_t size = read_string_length(mb, i);
+        const std::string fname = chunk_name(id, i);
         if (size == 0) {
+            remove_outdated_chunk(fname);
             continue;
         }
-        const std::string fname = chunk_name(id, i);
         std::fprintf(stderr, "%s (size = %d)\n", fname.c_str(), static_cast<int>(size));
         block.assign(size, 0);
-        if (!common::read_exact(fp, block)) {
-            throw common::fatal_error("The library ends inside the message \"" + name + "\", in the text of string " +
-                                      std::to_string(i) + ".");
-        }
+        read_string_text(mb, i, block);
         reset_unmapped_count();
         std::size_t buflen = get_script(block, txtbuf);
         if (buflen == 0) {
@@ -192,7 +249,7 @@ int cutter_main(int argc, char** argv) {
         throw common::fatal_error(std::string(usage_text));
     }
     const std::string library = argv[1];
-    common::file_ptr fp = common::open_read(library);
+    common::file_ptr fp = common::open_read_regular(library);
     if (!fp) {
         throw common::fatal_error("Can't open " + library + ".");
     }

@@ -53,28 +53,73 @@ inline constexpr std::array<std::string_view, 36> text_name = {
 // files into the current directory. Returns 0 when every block is done.
 // Throws common::fatal_error with the usage text when there are not exactly
 // two arguments (nothing is opened), with "Can't open <path>." for a library
-// or font file that cannot be opened, and with whatever the resource scan,
-// the table loading or `convert` report. Chunk files already written stay.
+// or font file that cannot be opened or read or is no regular file, and with
+// whatever the resource scan, the table loading or `convert` report. Chunk
+// files already written stay.
 int cutter_main(int argc, char** argv);
 
-// Walks the block named `id` (one of `text_name`): looks it up in `r`, reads
-// its 16 strings in sequence from the library `fp` at the block's offset, and
-// makes one chunk file per non-empty string, announced on standard error as
-// "<chunk> (size = <bytes>)". A chunk whose text had characters without a
-// mapping in the code table is followed by one warning line with their count.
+// Walks the block named `id` (one of `text_name`): finds it with
+// find_message, reads its 16 strings in sequence from the library `fp` with
+// read_string_length and read_string_text, and makes one chunk file per
+// non-empty string, announced on standard error as "<chunk> (size = <bytes>)".
+// A chunk whose text had characters without a mapping is followed by one
+// warning line with their count. For an empty string, a chunk file of its name
+// left by an earlier run is removed, with the line "<chunk> removed (the
+// string is empty)", so that the folder holds exactly the library's chunks.
 // `state` is the run's encoder record. Returns 0. Throws common::fatal_error
-//  - "Can't find the message \"<id>\"." when no resource has that name;
-//  - a line naming the block when its offset lies outside the library;
-//  - a line naming the block and string index when the library ends inside a
-//    string's length or text (nothing is written for that string);
+//  - whatever open_message, read_string_length and read_string_text throw;
 //  - a line naming the chunk when its text with its NUL exceeds
 //    `text_buffer_size` bytes or its stream `compressed_buffer_size` bytes
 //    (no chunk file is written or changed);
-//  - "Can't open <chunk>." / "Can't write <chunk>." from put_compress_script.
+//  - "Can't open <chunk>." / "Can't write <chunk>." from put_compress_script,
+//    "Can't remove <chunk>." when an outdated chunk file cannot be removed.
 int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77_state& state);
 
+// Resource type of a string table, the resources that hold message blocks.
+inline constexpr std::int32_t string_table_type = 6;
+
+// The resource that serves as message block `id`: the first string table of
+// that name; when the library has none, the first resource of any type of
+// that name, so that a library keeping its blocks under another type still
+// works. Null when no resource has the name.
+const RESINFO* find_message(const RESINFO& rlist, std::string_view id);
+
+// A message block being read: its strings lie one after another from the
+// block's offset up to the end of its resource's data.
+struct message_block {
+    std::FILE* fp = nullptr;
+    std::string name;          // the block name, such as "0x1d"
+    std::int64_t next = 0;     // file offset of the next string
+    std::int64_t data_end = 0; // end of the resource's data
+    std::uint32_t data_size = 0;  // its length, as its data entry gives it
+    std::int64_t file_size = 0;
+};
+
+// Finds block `id` in `rlist` (find_message) and places `fp` at its first
+// string. Throws common::fatal_error with
+//  - "Can't find the message \"<id>\"." when no resource has that name;
+//  - "The message \"<id>\" lies outside the library's resource section
+//    (offset <n>, <size> bytes)." when its data does not lie wholly inside
+//    the raw data of the resource section;
+//  - "The message \"<id>\" lies outside the library (offset <n>)." when its
+//    data starts past the end of the file.
+message_block open_message(std::FILE* fp, const RESINFO& rlist, std::string_view id);
+
+// Reads the length of string `index` and returns the size of its text in
+// bytes (two per UTF-16 code unit). Throws a line naming the block and the
+// string when the length lies past the end of the block's data ("The message
+// \"<id>\" ends inside the length of string <i>: its data holds <n>
+// bytes.") or of the library ("The library ends inside the message \"<id>\",
+// in the length of string <i>.").
+std::size_t read_string_length(message_block& block, int index);
+
+// Reads the text of string `index` into `units` (its size from
+// read_string_length), with the same two failures for the text.
+void read_string_text(message_block& block, int index, std::span<std::uint8_t> units);
+
 // Converts the message string `buf` (UTF-16LE code units, low byte first; an
-// odd last byte is ignored) to Shift_JIS with `put_sjis` and writes it to
+// odd last byte is ignored) to Shift_JIS with `put_sjis` (one byte for
+// U+0000 to U+007F, two for every other code unit) and writes it to
 // `dest` followed by one NUL. Returns the text's length counting the NUL, or
 // 0 when the text and its NUL do not fit in `dest`; nothing is ever written
 // past `dest`. Code units without a mapping become the replacement character
@@ -110,11 +155,15 @@ std::size_t rearrange_script(std::span<std::uint8_t> buf, int id, int block);
 
 // Compresses `text` (the text and its NUL) with `state` and writes the stream
 // as the file `filename` in the current directory, replacing an older file of
-// that name. Throws common::fatal_error
+// that name (or a link of that name: the link, never its target). A file that
+// already holds exactly the stream is left untouched, modification time
+// included. The stream is written under a temporary name and renamed only
+// when complete, so the file is never half-written. Throws common::fatal_error
 //  - "<filename>: the compressed text is longer than 8000 bytes." when the
 //    stream would not fit the compressed buffer; the file is not touched;
 //  - "Can't open <filename>." when the file cannot be created;
-//  - "Can't write <filename>." when a write or the close fails.
+//  - "Can't write <filename>." when a write, the close or the rename fails;
+//    then an older file of that name stays as it was.
 void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text,
                          compress::lz77_state& state);
 

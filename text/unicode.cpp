@@ -40,6 +40,21 @@ constexpr std::array<std::uint16_t, 63> full_width_kana = {
     0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,
 };
 
+// The characters from U+0080 to U+00FF that Shift_JIS has, as two-byte codes
+// (first byte * 256 + second byte); 0 for the others, which are replaced.
+constexpr std::array<std::uint16_t, 0x80> latin1_sjis = [] {
+    std::array<std::uint16_t, 0x80> t{};
+    t[0xA7 - 0x80] = 0x8198;  // section sign
+    t[0xA8 - 0x80] = 0x814E;  // diaeresis
+    t[0xB0 - 0x80] = 0x818B;  // degree sign
+    t[0xB1 - 0x80] = 0x817D;  // plus-minus sign
+    t[0xB4 - 0x80] = 0x814C;  // acute accent
+    t[0xB6 - 0x80] = 0x81F7;  // pilcrow
+    t[0xD7 - 0x80] = 0x817E;  // multiplication sign
+    t[0xF7 - 0x80] = 0x8180;  // division sign
+    return t;
+}();
+
 bool is_half_width_kana(std::uint8_t d) {
     return d >= 0xA1 && d <= 0xDF;
 }
@@ -88,13 +103,16 @@ void load_u2e_table(std::span<const std::uint8_t> font) {
 }
 
 int make_u2e_table(const std::string& fontfile) {
-    auto f = common::open_read(fontfile);
-    if (!f) {
+    // A folder or a file that fails while it is read would otherwise load
+    // as a short table and replace every kana and kanji without a word.
+    auto f = common::open_read_regular(fontfile);
+    std::vector<std::uint8_t> font(2 * max_pairs);
+    if (f) {
+        font.resize(std::fread(font.data(), 1, font.size(), f.get()));
+    }
+    if (!f || std::ferror(f.get()) != 0) {
         throw common::fatal_error("Can't open " + fontfile + ".");
     }
-    // A read error ends the table where it happened, as the end of the file does.
-    std::vector<std::uint8_t> font(2 * max_pairs);
-    font.resize(std::fread(font.data(), 1, font.size(), f.get()));
     load_u2e_table(font);
     return 0;
 }
@@ -164,15 +182,18 @@ std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> 
 
 int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
     const std::uint16_t ucs = static_cast<std::uint16_t>(b1 | (b2 << 8));
-    const std::size_t need = ucs <= 0xFF ? 1 : 2;
+    const std::size_t need = ucs < 0x80 ? 1 : 2;
     if (dst.size() < need) {
         throw common::fatal_error("Shift_JIS text does not fit in its buffer.");
     }
-    if (ucs <= 0xFF) {
+    if (ucs < 0x80) {
         dst[0] = b1;
         return 1;
     }
-    const std::uint16_t code = u2s[ucs];
+    // A single byte of 0x80 or more would read as the first byte of a
+    // two-byte character and swallow the next byte, so U+0080 to U+00FF get
+    // a two-byte code too.
+    const std::uint16_t code = ucs <= 0xFF ? latin1_sjis[ucs - 0x80] : u2s[ucs];
     if (code == 0) {
         dst[0] = sjis_replacement[0];
         dst[1] = sjis_replacement[1];

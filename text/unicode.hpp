@@ -19,22 +19,27 @@ inline constexpr std::uint8_t sjis_replacement[2] = {0x81, 0xAC};
 // At most the pairs for U+0391 to U+FFFE are used; code points the file does
 // not reach, and a last byte that does not complete a pair, leave entry 0.
 // Every earlier entry is cleared first. Returns 0. Throws common::fatal_error
-// "Can't open <fontfile>." when the file cannot be opened. A short or empty
-// file is no error.
+// "Can't open <fontfile>." when the file cannot be opened or read, or is no
+// regular file (a folder, say). A short or empty file is no error.
 int make_u2e_table(const std::string& fontfile);
 
 // Converts the UTF-16LE code unit with low byte `b1` and high byte `b2` and
 // writes its Shift_JIS bytes at the start of `dst`, without a terminator.
 // Returns the number of bytes written:
-//  - 1 for U+0000 to U+00FF: the byte `b1` itself;
-//  - 2 for every other code unit: the Shift_JIS form of its table entry; a
+//  - 1 for U+0000 to U+007F: the byte `b1` itself;
+//  - 2 for U+0080 to U+00FF: the eight that Shift_JIS has (section sign,
+//    diaeresis, degree sign, plus-minus sign, acute accent, pilcrow,
+//    multiplication sign, division sign) as their codes, every other one as
+//    `sjis_replacement`, counted by `unmapped_count()`;
+//  - 2 for every code unit from U+0100 up: the Shift_JIS form of its table entry; a
 //    half-width katakana entry (first byte 0x8E) becomes its full-width
 //    equivalent; a code unit without a usable mapping (entry 0, U+FFFF, a
 //    0x8E entry outside 0xA1-0xDF, an entry 0x01-0x7F with a second byte of
 //    0x00 or 0x80 and above, or an entry whose conversion would give a first
 //    byte below 0x80 or a 0x00 byte) becomes `sjis_replacement` and adds one
 //    to `unmapped_count()`.
-// Never writes a 0x00 byte for a code unit above U+00FF. Throws
+// Never writes a 0x00 byte, nor a lone byte of 0x80 or more, for a code unit
+// above U+007F. Throws
 // common::fatal_error when `dst` has no room for the result; then nothing is
 // written.
 int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst);

@@ -47,6 +47,10 @@ MAX_UNITS = 2000  # the sample keeps every string well inside the 8000-byte buff
 AMBIGUOUS = {0xFF5E, 0x301C, 0x2225, 0x2016, 0xFF0D, 0x2212, 0x2014, 0x2015,
              0x00A5, 0x203E, 0xFF3C}
 AMBIGUOUS.update(range(0xFFE0, 0xFFE6))
+# The characters from U+0080 to U+00FF that get a two-byte code (section sign,
+# diaeresis, degree, plus-minus, acute accent, pilcrow, multiplication and
+# division signs); the codec gives their codes. All others become the geta mark.
+LATIN1_MAPPED = {0xA7, 0xA8, 0xB0, 0xB1, 0xB4, 0xB6, 0xD7, 0xF7}
 
 
 class SampleError(Exception):
@@ -140,19 +144,20 @@ def block_strings(data):
 def to_shift_jis(units):
     """Shift_JIS bytes of UTF-16 code units and the count of unmapped ones.
 
-    A code unit up to U+00FF gives its low byte. From U+0100 up each code unit
+    A code unit up to U+007F gives its low byte. From U+0080 up each code unit
     gives two bytes: the Shift_JIS code of its JIS X 0208 character, or the
-    geta mark when it has none (surrogates are never combined)."""
+    geta mark when it has none (surrogates are never combined). Of U+0080 to
+    U+00FF only the eight listed in LATIN1_MAPPED have a code."""
     out, unmapped = bytearray(), 0
     for u in units:
         if u in AMBIGUOUS:
             raise SampleError("U+%04X maps differently between converters" % u)
-        if u <= 0xFF:
+        if u <= 0x7F:
             out.append(u)
             continue
         code = None
         # The font file starts at U+0391 and has no entry for U+FFFF.
-        if 0x391 <= u <= 0xFFFE and not 0xD800 <= u <= 0xDFFF:
+        if u in LATIN1_MAPPED or (0x391 <= u <= 0xFFFE and not 0xD800 <= u <= 0xDFFF):
             try:
                 code = chr(u).encode("shift_jis")
             except UnicodeEncodeError:
