@@ -207,8 +207,9 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
                     const archive_source& src, bool json);
 
 // The whole program: reads the command line, runs one command and returns its
-// exit status (0 or 1). Throws common::fatal_error for the usage text and for
-// any input that cannot be read.
+// exit status (0 or 1). Throws common::fatal_error for the usage text, for
+// any input that cannot be read, and "Can't write standard output." when a
+// result could not be written or flushed to standard output.
 int peek_main(int argc, char** argv);
 
 // JSON string literal of `s` with its quotes; bytes of 0x80 and above that

@@ -193,7 +193,15 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
     }
     const std::string archive = pack(names);
     const auto src = memory_source(archive);
+#ifndef _WIN32
+    // A link standing at an output name is replaced, its target left alone.
+    write_file("outside.txt", "outside");
+    fs::create_directory("records");
+    fs::create_symlink("../outside.txt", "records/0x2a_15.txt");
+#endif
     EXPECT_EQ(run_peek([&] { peek::extract_archive("records", src); }).error, "");
+    EXPECT_FALSE(fs::is_symlink("records/0x2a_15.txt"));
+    EXPECT_TRUE(!fs::exists("outside.txt") || read_file("outside.txt") == "outside");
     const std::map<std::string, std::string> written = {
         {"0x2a_15.txt", "0x2a_15.txt"}, {"ZOPA01.bmp", "uid_2497.bin"}, {"CG002.bmp", "uid_2.bin"},
         {"a.bin", "uid_0.bin"}, {"b.bin", "uid_1.bin"}, {"c.bin", "r6_uid_2.bin"}};
@@ -255,8 +263,11 @@ TEST_F(Peek, TextOfBundledSample) {
     }
     EXPECT_EQ(text.out, want);
     EXPECT_NE(text.out.find("\xE3\x80\x93"), std::string::npos) << "no geta mark";
-    // cutter writes U+00E9 as the single byte 0xE9, which starts no character.
-    EXPECT_NE(text.out.find("caf\xEF\xBF\xBD"), std::string::npos);
+    // U+00E9 has no Shift_JIS code: cutter writes the geta mark for it.
+    EXPECT_NE(text.out.find("caf\xE3\x80\x93"), std::string::npos);
+    // The eight characters of U+0080 to U+00FF that Shift_JIS has read back.
+    const std::uint8_t signs[] = {0x81, 0x7E, 0x81, 0x8B, 0x81, 0x7D, 0xE9, 0x00};
+    EXPECT_EQ(peek::sjis_to_utf8(signs), "\xC3\x97\xC2\xB0\xC2\xB1\xEF\xBF\xBD");
 }
 
 // The sample library against an archive of the expected texts, compressed
@@ -325,6 +336,7 @@ TEST_F(Peek, ProgramExits) {
         int status;
         std::string out_start;
         std::string err;
+        std::string out = ">stdout.txt";
     } cases[] = {
         {"", 1, "", std::string(peek::usage_text) + "\n"},
         {"--check", 1, "", std::string(peek::usage_text) + "\n"},
@@ -337,9 +349,15 @@ TEST_F(Peek, ProgramExits) {
         {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
         {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
         {"out.pdb", 0, "archive:  out.pdb (99 bytes)\n", ""},
+#ifndef _WIN32
+        {"out.pdb", 1, "", "Can't write standard output.\n", ">/dev/full"},
+        {"--check out.pdb", 1, "", "Can't write standard output.\n", ">/dev/full"},
+        {"--help", 1, "", "Can't write standard output.\n", ">/dev/full"},
+#endif
     };
     for (const auto& c : cases) {
-        const std::string cmd = "\"" + program + "\" " + c.args + " >stdout.txt 2>stderr.txt";
+        write_file("stdout.txt", "");
+        const std::string cmd = "\"" + program + "\" " + c.args + " " + c.out + " 2>stderr.txt";
         EXPECT_EQ(run_shell(cmd), c.status) << c.args;
         EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
