@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace common {
 
@@ -13,5 +14,25 @@ class fatal_error : public std::runtime_error {
 public:
     explicit fatal_error(const std::string& message) : std::runtime_error(message) {}
 };
+
+// A failure that concerns what one input file holds (a broken structure, a
+// value out of range). The function that reads the bytes does not know the
+// file's name; the caller that opened the file puts it in front with
+// `name_input`, so that the line reads "game.pdb: record list: ...".
+class input_error : public fatal_error {
+public:
+    using fatal_error::fatal_error;
+};
+
+// Runs `work` and returns what it returns; an input_error it throws ends the
+// run as a fatal_error whose message starts with "<name>: ".
+template <typename Work>
+decltype(auto) name_input(const std::string& name, Work&& work) {
+    try {
+        return std::forward<Work>(work)();
+    } catch (const input_error& e) {
+        throw fatal_error(name + ": " + e.what());
+    }
+}
 
 }  // namespace common

@@ -301,6 +301,9 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
         {"no argument", {}, &good, usage, 1, {}},
         {"one argument", {"lib.dll"}, &good, usage, 1, {}},
         {"three arguments", {"lib.dll", font_path, "x"}, &good, usage, 1, {}},
+        {"help", {"--help"}, &good, "", 0, {}},
+        {"version", {"--version"}, &good, "", 0, {}},
+        {"help is asked alone", {"-h", font_path}, &good, "Can't open -h.\n", 1, {}},
         {"missing library", {"none.dll", font_path}, &good, "Can't open none.dll.\n", 1, {}},
         {"not PE", {"lib.dll", font_path}, &not_pe, "This file is not PE format.\n", 1, {}},
         {"no .rsrc", {"lib.dll", font_path}, &no_rsrc, "No .rsrc section.\n", 1, {}},
@@ -310,21 +313,21 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
          progress_upto(9) + "Can't find the message \"0x10\".\n", 1, names_upto(9)},
         {"cut inside a text", {"lib.dll", font_path}, &cut_text,
          progress_upto(35) + "0x2a_00.txt (size = 4)\n0x2a_01.txt (size = 6)\n"
-                             "The library ends inside the message \"0x2a\", in the text of string 1.\n",
+                             "lib.dll: The library ends inside the message \"0x2a\", in the text of string 1.\n",
          1, [] { auto s = names_upto(35); s.insert("0x2a_00.txt"); return s; }()},
         {"cut inside a length", {"lib.dll", font_path}, &cut_length,
          progress_upto(35) + "0x2a_00.txt (size = 4)\n0x2a_01.txt (size = 6)\n"
-                             "The library ends inside the message \"0x2a\", in the length of string 2.\n",
+                             "lib.dll: The library ends inside the message \"0x2a\", in the length of string 2.\n",
          1, [] { auto s = names_upto(35); s.insert({"0x2a_00.txt", "0x2a_01.txt"}); return s; }()},
         {"block outside the resource section", {"lib.dll", font_path}, &outside,
-         progress_upto(4) + "The message \"0xb\" lies outside the library's resource section (offset " +
+         progress_upto(4) + "lib.dll: The message \"0xb\" lies outside the library's resource section (offset " +
              std::to_string(outside_offset) + ", 38 bytes).\n",
          1, names_upto(4)},
         {"a folder as the library", {"folder", font_path}, &good, "Can't open folder.\n", 1, {}},
         {"a folder as the font file", {"lib.dll", "folder"}, &good, "Can't open folder.\n", 1, {}},
         {"no PE file at all", {"lib.dll", font_path}, &text_file, "This file is not PE format.\n", 1, {}},
         {"data shorter than the strings", {"lib.dll", font_path}, &short_data,
-         "The message \"0x7\" ends inside the length of string 2: its data holds 4 bytes.\n", 1, {}},
+         "lib.dll: The message \"0x7\" ends inside the length of string 2: its data holds 4 bytes.\n", 1, {}},
         {"string tables before icons of the same names", {"lib.dll", font_path}, &icons_image, progress_upto(36), 0,
          names_upto(36)},
         {"blocks under another type", {"lib.dll", font_path}, &other_type_image, progress_upto(36), 0,
@@ -340,6 +343,9 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
         EXPECT_EQ(r.status, c.status) << c.what;
         EXPECT_EQ(chunk_files(), c.files) << c.what;
     }
+    testing::internal::CaptureStdout();
+    run({"--version"});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "cutter " PALMPORT_VERSION "\n");
 }
 
 // A rerun leaves chunk files that already hold their stream untouched,

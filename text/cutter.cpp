@@ -1,5 +1,6 @@
 #include "cutter.hpp"
 
+#include "cli.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
 #include "unicode.hpp"
@@ -168,15 +169,15 @@ message_block open_message(std::FILE* fp, const RESINFO& rlist, std::string_view
         throw common::fatal_error("Can't find the message \"" + name + "\".");
     }
     if (!res->in_section) {
-        throw common::fatal_error("The message \"" + name + "\" lies outside the library's resource section (offset " +
+        throw common::input_error("The message \"" + name + "\" lies outside the library's resource section (offset " +
                                   std::to_string(res->offset) + ", " + std::to_string(res->size) + " bytes).");
     }
     const std::optional<std::int64_t> library_size = common::file_size(fp);
     if (!library_size) {
-        throw common::fatal_error("Read error: the size of the library could not be found.");
+        throw common::input_error("Read error: the size of the library could not be found.");
     }
     if (res->offset < 0 || res->offset >= *library_size || !common::seek_to(fp, res->offset)) {
-        throw common::fatal_error("The message \"" + name + "\" lies outside the library (offset " +
+        throw common::input_error("The message \"" + name + "\" lies outside the library (offset " +
                                   std::to_string(res->offset) + ").");
     }
     return {fp, name, res->offset, std::int64_t{res->offset} + res->size, res->size, *library_size};
@@ -189,12 +190,12 @@ namespace {
 void read_block_bytes(message_block& block, int index, std::span<std::uint8_t> dst, const char* what) {
     const std::int64_t end = block.next + static_cast<std::int64_t>(dst.size());
     if (end > block.data_end && block.data_end <= block.file_size) {
-        throw common::fatal_error("The message \"" + block.name + "\" ends inside the " + what + " of string " +
+        throw common::input_error("The message \"" + block.name + "\" ends inside the " + what + " of string " +
                                   std::to_string(index) + ": its data holds " +
                                   std::to_string(block.data_size) + " bytes.");
     }
     if (end > block.file_size || !common::read_exact(block.fp, dst)) {
-        throw common::fatal_error("The library ends inside the message \"" + block.name + "\", in the " + what +
+        throw common::input_error("The library ends inside the message \"" + block.name + "\", in the " + what +
                                   " of string " + std::to_string(index) + ".");
     }
     block.next = end;
@@ -243,8 +244,39 @@ int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77
     return 0;
 }
 
+namespace {
+
+constexpr std::string_view help_text =
+    "cutter: turn a Windows title's message library into compressed chunk files\n"
+    "\n"
+    "usage: cutter rumomsg.dll fontfile\n"
+    "\n"
+    "  rumomsg.dll  the message library, a PE DLL read as a plain file\n"
+    "  fontfile     the code table from Unicode to EUC-JP (big-endian pairs from U+0391)\n"
+    "  -h, --help   this text\n"
+    "  --version    the program's version\n"
+    "\n"
+    "Writes one chunk file per non-empty string of the message blocks 0x7 to 0x2a\n"
+    "into the current folder, named <block>_<index>.txt (0x1d_03.txt), leaves\n"
+    "files that already hold their stream untouched and removes those of strings\n"
+    "that are empty now. Progress lines and errors go to standard error.\n";
+
+}  // namespace
+
 int cutter_main(int argc, char** argv) {
     auto rlist = create_rlist();
+    if (argc == 2) {
+        switch (common::info_request_of(argv[1])) {
+        case common::info_request::help:
+            common::print_stdout(help_text);
+            return 0;
+        case common::info_request::version:
+            common::print_stdout("cutter " + std::string(common::project_version) + "\n");
+            return 0;
+        case common::info_request::none:
+            break;
+        }
+    }
     if (argc != 3) {
         throw common::fatal_error(std::string(usage_text));
     }
@@ -253,13 +285,13 @@ int cutter_main(int argc, char** argv) {
     if (!fp) {
         throw common::fatal_error("Can't open " + library + ".");
     }
-    scan_dll(fp.get(), *rlist);
+    common::name_input(library, [&] { return scan_dll(fp.get(), *rlist); });
     make_u2e_table(argv[2]);
     // One encoder record for the whole run, value-initialised: the chunk
     // files then come out the same whatever ran before in the process.
     auto state = std::make_unique<compress::lz77_state>();
     for (const std::string_view id : text_name) {
-        convert(fp.get(), *rlist, id, *state);
+        common::name_input(library, [&] { return convert(fp.get(), *rlist, id, *state); });
     }
     return 0;
 }

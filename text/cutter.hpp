@@ -48,6 +48,8 @@ inline constexpr std::array<std::string_view, 36> text_name = {
 };
 
 // The whole program. argv[1] is the message library, argv[2] the font file.
+// A lone "-h" or "--help" prints the help, a lone "--version" the version, on
+// standard output, and returns 0.
 // Lists the library's resources, loads the font file's code table, then walks
 // the 36 blocks of `text_name` in order with `convert`, writing the chunk
 // files into the current directory. Returns 0 when every block is done.
@@ -98,6 +100,7 @@ struct message_block {
 // Finds block `id` in `rlist` (find_message) and places `fp` at its first
 // string. Throws common::fatal_error with
 //  - "Can't find the message \"<id>\"." when no resource has that name;
+// and common::input_error, for the caller to put the library's name in front,
 //  - "The message \"<id>\" lies outside the library's resource section
 //    (offset <n>, <size> bytes)." when its data does not lie wholly inside
 //    the raw data of the resource section;
@@ -106,7 +109,7 @@ struct message_block {
 message_block open_message(std::FILE* fp, const RESINFO& rlist, std::string_view id);
 
 // Reads the length of string `index` and returns the size of its text in
-// bytes (two per UTF-16 code unit). Throws a line naming the block and the
+// bytes (two per UTF-16 code unit). Throws common::input_error naming the block and the
 // string when the length lies past the end of the block's data ("The message
 // \"<id>\" ends inside the length of string <i>: its data holds <n>
 // bytes.") or of the library ("The library ends inside the message \"<id>\",

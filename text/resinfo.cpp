@@ -42,7 +42,7 @@ public:
     // Throws unless `length` bytes from `offset` lie inside the file.
     void require(std::int64_t offset, std::int64_t length, const char* what) const {
         if (offset < 0 || length < 0 || offset > size_ || length > size_ - offset) {
-            throw common::fatal_error(format_message(
+            throw common::input_error(format_message(
                 "Broken library: the %s at offset 0x%llx runs past the end of the file (%lld bytes).",
                 what, offset, size_));
         }
@@ -54,7 +54,7 @@ public:
             return;  // an empty directory: nothing to read, and no null buffer handed on
         }
         if (!common::seek_to(f_, offset) || !common::read_exact(f_, dst)) {
-            throw common::fatal_error(format_message(
+            throw common::input_error(format_message(
                 "Read error: the %s at offset 0x%llx could not be read (file of %lld bytes).", what,
                 offset, size_));
         }
@@ -120,7 +120,7 @@ directory read_directory(scan_state& s, std::uint32_t dir_offset, const char* le
                       "Broken library: more than %" PRIu32
                       " resource directory entries (the %s at offset 0x%llx).",
                       max_directory_entries, level, static_cast<unsigned long long>(base));
-        throw common::fatal_error(line);
+        throw common::input_error(line);
     }
     s.entries_read += static_cast<std::uint32_t>(total);
     std::vector<std::uint8_t> raw(total * 8);
@@ -226,7 +226,7 @@ std::string_view rlist_name(const RESINFO& record) {
 int scan_dll(std::FILE* fp, RESINFO& res_list) {
     const auto size = common::file_size(fp);
     if (!size) {
-        throw common::fatal_error("Read error: the size of the library could not be found.");
+        throw common::input_error("Read error: the size of the library could not be found.");
     }
     const bounded_reader in(fp, *size);
 

@@ -60,7 +60,8 @@ std::unique_ptr<RESINFO> create_rlist();
 //  - "No .rsrc section." when no section header is named ".rsrc",0;
 //  - a line naming the structure and its file offset when something lies past
 //    the end of the file, or when the walk reads more than
-//    `max_directory_entries` entries.
+//    `max_directory_entries` entries; these are common::input_error, for the
+//    caller to put the library's name in front.
 // Records appended before a failure stay in the list. Leaves the file position
 // anywhere: seek absolutely afterwards.
 int scan_dll(std::FILE* fp, RESINFO& res_list);

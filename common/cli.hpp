@@ -1,0 +1,27 @@
+// What the three programs share on their command lines: the project's
+// version, the arguments that ask for help or the version, and printing such
+// an answer on standard output.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace common {
+
+// The project's version, as the build sets it.
+inline constexpr std::string_view project_version = PALMPORT_VERSION;
+
+enum class info_request { none, help, version };
+
+// "-h" or "--help" asks for help, "--version" for the version.
+info_request info_request_of(std::string_view arg);
+
+// Writes `text` on standard output and flushes it. Throws fatal_error
+// "Can't write standard output." when that fails (a full disk, say).
+void print_stdout(std::string_view text);
+
+// A count with its noun, in English: "1 warning", "2 warnings", "0 errors".
+std::string count_text(std::size_t n, std::string_view noun);
+
+}  // namespace common
