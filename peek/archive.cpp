@@ -2,6 +2,7 @@
 // meaning of unique IDs, the listing and the structural check.
 #include "peek.hpp"
 
+#include "cli.hpp"
 #include "crate.hpp"
 
 #include <algorithm>
@@ -98,7 +99,7 @@ pdb_index read_index(const archive_source& src) {
     index.file_size = src.size;
     std::array<std::uint8_t, header_size> h{};
     if (!read_at(src, 0, h)) {
-        throw common::fatal_error(format("header: the archive is %" PRId64 " bytes, too short for the 78-byte header",
+        throw common::input_error(format("header: the archive is %" PRId64 " bytes, too short for the 78-byte header",
                                          src.size));
     }
     pdb_header& hd = index.header;
@@ -123,7 +124,7 @@ pdb_index read_index(const archive_source& src) {
     // hold them all.
     std::vector<std::uint8_t> list(static_cast<std::size_t>(hd.num_records) * entry_size);
     if (!read_at(src, header_size, list)) {
-        throw common::fatal_error(format("record list: the archive is %" PRId64
+        throw common::input_error(format("record list: the archive is %" PRId64
                                          " bytes, too short for the list of %u records (%" PRId64 " bytes)",
                                          src.size, static_cast<unsigned>(hd.num_records),
                                          header_size + entry_size * hd.num_records));
@@ -280,7 +281,7 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
     std::fprintf(out, "creator:  %s\n", four_cc(h.creator).c_str());
     std::fprintf(out, "created:  %s\n", pilot_time_text(h.created).c_str());
     std::fprintf(out, "modified: %s\n", pilot_time_text(h.modified).c_str());
-    std::fprintf(out, "records:  %zu (the size record and %zu files)\n\n", n, n == 0 ? 0 : n - 1);
+    std::fprintf(out, "records:  %zu (the size record and %s)\n\n", n, common::count_text(n == 0 ? 0 : n - 1, "file").c_str());
     std::fprintf(out, "record      offset     length  unique ID  size entry  meaning\n");
     bool marked = false;
     for (std::size_t k = 0; k < n; ++k) {
@@ -418,18 +419,30 @@ std::vector<problem> check_archive(const archive_source& src) {
     return problems;
 }
 
-bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src) {
+bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
     const auto problems = check_archive(src);
-    std::size_t errors = 0;
+    const auto errors = static_cast<std::size_t>(
+        std::count_if(problems.begin(), problems.end(), [](const problem& p) { return !p.warning; }));
+    const std::size_t warnings = problems.size() - errors;
+    if (json) {
+        std::fprintf(out, "{\"archive\":%s,\"sound\":%s,\"errors\":%zu,\"warnings\":%zu,\"problems\":[",
+                     json_string(archive_name).c_str(), errors == 0 ? "true" : "false", errors, warnings);
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            std::fprintf(out, "%s{\"kind\":\"%s\",\"text\":%s}", i == 0 ? "" : ",",
+                         problems[i].warning ? "warning" : "error", json_string(problems[i].text).c_str());
+        }
+        std::fprintf(out, "]}\n");
+        return errors == 0;
+    }
     for (const auto& p : problems) {
-        errors += p.warning ? 0 : 1;
         std::fprintf(out, "%s: %s\n", p.warning ? "warning" : "error", p.text.c_str());
     }
-    const std::size_t warnings = problems.size() - errors;
+    const std::string counted = common::count_text(warnings, "warning");
     if (errors == 0) {
-        std::fprintf(out, "%s: sound (%zu warnings)\n", archive_name.c_str(), warnings);
+        std::fprintf(out, "%s: sound (%s)\n", archive_name.c_str(), counted.c_str());
     } else {
-        std::fprintf(out, "%s: %zu errors, %zu warnings\n", archive_name.c_str(), errors, warnings);
+        std::fprintf(out, "%s: %s, %s\n", archive_name.c_str(), common::count_text(errors, "error").c_str(),
+                     counted.c_str());
     }
     return errors == 0;
 }

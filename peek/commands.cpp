@@ -2,6 +2,7 @@
 // line that chooses among all of them.
 #include "peek.hpp"
 
+#include "cli.hpp"
 #include "compress.hpp"
 #include "unicode.hpp"
 
@@ -166,8 +167,7 @@ void print_text(std::FILE* out, const archive_source& src) {
         for (const auto& d : damaged) {
             list += (list.empty() ? "" : ", ") + d;
         }
-        throw common::fatal_error(std::to_string(damaged.size()) + " damaged chunk" +
-                                  (damaged.size() == 1 ? "" : "s") + ": " + list);
+        throw common::input_error(common::count_text(damaged.size(), "damaged chunk") + ": " + list);
     }
 }
 
@@ -199,7 +199,7 @@ void extract_archive(const std::string& dir, const archive_source& src) {
         const std::uint32_t uid = index.entries[k].uid;
         const auto length = record_length(index, k);
         if (!length) {
-            throw common::fatal_error("record " + std::to_string(k) + ": offset " +
+            throw common::input_error("record " + std::to_string(k) + ": offset " +
                                       std::to_string(index.entries[k].offset) +
                                       " lies outside the archive or behind the next record");
         }
@@ -214,7 +214,7 @@ void extract_archive(const std::string& dir, const archive_source& src) {
                 const auto n = static_cast<std::size_t>(std::min<std::int64_t>(*length - done, piece.size()));
                 const std::span<std::uint8_t> part(piece.data(), n);
                 if (!read_at(src, index.entries[k].offset + done, part)) {
-                    throw common::fatal_error("record " + std::to_string(k) + ": cannot read its bytes");
+                    throw common::input_error("record " + std::to_string(k) + ": cannot read its bytes");
                 }
                 common::write_all(f, part);
                 done += static_cast<std::int64_t>(n);
@@ -235,23 +235,28 @@ constexpr std::string_view help_text =
     "\n"
     "usage:\n"
     "  peek [--json] ARCHIVE                       header and record table\n"
-    "  peek --check ARCHIVE                        structural check; exit 0 only when sound\n"
+    "  peek --check [--json] ARCHIVE               structural check; exit 0 only when sound\n"
     "  peek --text ARCHIVE FONTFILE                every chunk decoded to UTF-8, in ID order\n"
     "  peek --extract DIR ARCHIVE                  every record to a file in DIR, plus DIR/index.txt\n"
     "  peek --verify [--json] LIBRARY FONTFILE ARCHIVE\n"
     "                                              the archive holds exactly the library's text\n"
+    "  peek --library [--json] LIBRARY             the 36 message blocks as cutter finds them,\n"
+    "                                              and the library's other resources\n"
     "  peek -h | --help                            this text\n"
+    "  peek --version                              the program's version\n"
     "\n"
     "In --text, the geta mark \xE3\x80\x93 (U+3013) stands where cutter replaced a character the\n"
     "font file has no code for; U+FFFD stands for bytes that are no character of the font table.\n"
     "Results go to standard output; errors go to standard error, with exit status 1.\n"
+    "A file whose name begins with '-' is named with a folder in front: ./-name.pdb.\n"
     "\n"
     "examples:\n"
     "  peek game.pdb\n"
     "  peek --check game.pdb\n"
     "  peek --text game.pdb font.bin | less\n"
     "  peek --extract records game.pdb\n"
-    "  peek --verify rumomsg.dll font.bin game.pdb\n";
+    "  peek --verify rumomsg.dll font.bin game.pdb\n"
+    "  peek --library rumomsg.dll\n";
 
 // Runs the command that the command line names; its results go to stdout.
 int run_command(int argc, char** argv) {
@@ -260,18 +265,25 @@ int run_command(int argc, char** argv) {
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "-h" || a == "--help") {
-            std::fwrite(help_text.data(), 1, help_text.size(), stdout);
+        switch (common::info_request_of(a)) {
+        case common::info_request::help:
+            common::print_stdout(help_text);
             return 0;
+        case common::info_request::version:
+            common::print_stdout("peek " + std::string(common::project_version) + "\n");
+            return 0;
+        case common::info_request::none:
+            break;
         }
         if (a == "--json") {
             json = true;
-        } else if (a == "--check" || a == "--text" || a == "--extract" || a == "--verify") {
+        } else if (a == "--check" || a == "--text" || a == "--extract" || a == "--verify" || a == "--library") {
             if (!mode.empty()) {
                 throw common::fatal_error(std::string(usage_text));
             }
             mode = a;
-        } else if (a.starts_with("--")) {
+        } else if (a.starts_with("-")) {
+            // An unknown option is never taken for a file name.
             throw common::fatal_error(std::string(usage_text));
         } else {
             args.push_back(a);
@@ -282,34 +294,36 @@ int run_command(int argc, char** argv) {
             throw common::fatal_error(std::string(usage_text));
         }
     };
-    if (mode.empty()) {
+    if (mode.empty() || mode == "--check") {
         need(1, true);
         auto a = open_archive_file(args[0]);
-        print_listing(stdout, args[0], a.source, json);
-        return 0;
-    }
-    if (mode == "--check") {
-        need(1, false);
-        auto a = open_archive_file(args[0]);
-        return print_check(stdout, args[0], a.source) ? 0 : 1;
+        if (mode.empty()) {
+            common::name_input(args[0], [&] { print_listing(stdout, args[0], a.source, json); });
+            return 0;
+        }
+        return print_check(stdout, args[0], a.source, json) ? 0 : 1;
     }
     if (mode == "--text") {
         need(2, false);
         auto a = open_archive_file(args[0]);
         make_u2e_table(args[1]);
         make_inverse_table();
-        print_text(stdout, a.source);
+        common::name_input(args[0], [&] { print_text(stdout, a.source); });
         return 0;
     }
     if (mode == "--extract") {
         need(2, false);
         auto a = open_archive_file(args[1]);
-        extract_archive(args[0], a.source);
+        common::name_input(args[1], [&] { extract_archive(args[0], a.source); });
         return 0;
+    }
+    if (mode == "--library") {
+        need(1, true);
+        return print_library(stdout, args[0], json) ? 0 : 1;
     }
     need(3, true);
     auto a = open_archive_file(args[2]);
-    return verify_archive(stdout, args[0], args[1], a.source, json) ? 0 : 1;
+    return verify_archive(stdout, args[0], args[1], args[2], a.source, json) ? 0 : 1;
 }
 
 }  // namespace

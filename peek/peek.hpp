@@ -39,8 +39,8 @@ inline constexpr std::uint32_t chunk_id_base = 2500;
 inline constexpr std::uint32_t chunk_id_step = 20;
 
 inline constexpr std::string_view usage_text =
-    "usage: peek [--json] archive | --check archive | --text archive fontfile | "
-    "--extract dir archive | --verify [--json] library fontfile archive";
+    "usage: peek [--json] archive | --check [--json] archive | --text archive fontfile | "
+    "--extract dir archive | --verify [--json] library fontfile archive | --library [--json] library";
 
 // ---- bounded reader ------------------------------------------------------
 
@@ -99,7 +99,7 @@ struct pdb_index {
     std::vector<record_entry> entries;
 };
 
-// Reads the header and the whole record list. Throws
+// Reads the header and the whole record list. Throws common::input_error
 // "<what>: the archive is <n> bytes, too short for ..." when the file is
 // shorter than the 78-byte header or than the record list its count announces.
 pdb_index read_index(const archive_source& src);
@@ -164,8 +164,10 @@ struct problem {
 std::vector<problem> check_archive(const archive_source& src);
 
 // Prints every problem of check_archive on its own line ("error: ..." or
-// "warning: ..."), then a closing line. Returns true when no error was found.
-bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src);
+// "warning: ..."), then a closing line ("<archive>: sound (1 warning)" or
+// "<archive>: 2 errors, 0 warnings"); with `json`, one JSON object. Returns
+// true when no error was found.
+bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json);
 
 // A Shift_JIS text decoded back to UTF-8 through the inverse of the loaded
 // font table (make_u2e_table first). cutter's replacement for an unmapped
@@ -201,10 +203,20 @@ void extract_archive(const std::string& dir, const archive_source& src);
 // it with the decoded stream of the record holding its unique ID. Prints one
 // line per missing, extra (a chunk ID the library does not give) or different
 // chunk, and a closing summary; with `json`, one JSON object. Returns true
-// when every chunk matches and none is extra. Throws for a library or font
-// file that cannot be read.
+// when every chunk matches and none is extra. Throws for a library, font
+// file or archive (`archive_name`) that cannot be read, the message starting
+// with the file's name.
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
-                    const archive_source& src, bool json);
+                    const std::string& archive_name, const archive_source& src, bool json);
+
+// --library: the 36 message blocks as cutter finds them in `library` (found
+// or missing, the resource type that served, language, file offset, data
+// size, non-empty strings, longest string in UTF-16 code units, and what is
+// wrong with a block cutter cannot read), then the library's other resources
+// by type; with `json`, one JSON object. Returns true when cutter would find
+// and read all 36 blocks. Throws for a library that cannot be opened or whose
+// resource directory is broken.
+bool print_library(std::FILE* out, const std::string& library, bool json);
 
 // The whole program: reads the command line, runs one command and returns its
 // exit status (0 or 1). Throws common::fatal_error for the usage text, for

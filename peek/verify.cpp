@@ -24,7 +24,7 @@ std::vector<std::uint8_t> cutter_text(std::span<const std::uint8_t> utf16, std::
     std::vector<std::uint8_t> text(cutter::text_buffer_size);
     const std::size_t n = cutter::get_script(utf16, text);
     if (n == 0) {
-        throw common::fatal_error(chunk + ": the text is longer than " + std::to_string(cutter::text_buffer_size) +
+        throw common::input_error(chunk + ": the text is longer than " + std::to_string(cutter::text_buffer_size) +
                                   " bytes; cutter refuses it.");
     }
     text.resize(cutter::rearrange_script(std::span(text).first(n), static_cast<int>(block), static_cast<int>(index)));
@@ -47,7 +47,7 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
         throw common::fatal_error("Can't open " + library + ".");
     }
     auto rlist = create_rlist();
-    scan_dll(f.get(), *rlist);
+    scan_dll(f.get(), *rlist);  // the caller names the library in a failure
     std::map<std::uint32_t, library_chunk> chunks;
     std::vector<std::uint8_t> units;
     for (const std::string_view id : cutter::text_name) {
@@ -118,11 +118,11 @@ std::string difference(std::span<const std::uint8_t> want, std::span<const std::
 }  // namespace
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
-                    const archive_source& src, bool json) {
-    const pdb_index index = read_index(src);
+                    const std::string& archive_name, const archive_source& src, bool json) {
+    const pdb_index index = common::name_input(archive_name, [&] { return read_index(src); });
     make_u2e_table(fontfile);
     make_inverse_table();
-    const auto chunks = library_chunks(library);
+    const auto chunks = common::name_input(library, [&] { return library_chunks(library); });
 
     // The record the handheld finds for an ID is the first that carries it.
     std::map<std::uint32_t, std::size_t> first_record;

@@ -6,6 +6,7 @@
 #include "platform.hpp"
 
 #include "compress.hpp"
+#include "pe_writer.hpp"
 #include "peek.hpp"
 #include "unicode.hpp"
 
@@ -112,6 +113,8 @@ TEST_F(Peek, ListingAndCheckOfSoundArchive) {
                          "record 6: 65541 bytes, the size record keeps only the low 16 bits (5)",
                          "record 5: unique ID 0 is also record 4's",
                      }));
+    EXPECT_TRUE(run_peek([&] { peek::print_check(stdout, "out.pdb", src, false); }).out.ends_with(
+        "out.pdb: sound (2 warnings)\n"));
     // No files at all is sound too.
     write_file("empty.lst", "");
     ASSERT_EQ(run({"-f", "empty.lst", "none.pdb"}).status, 0);
@@ -282,7 +285,7 @@ TEST_F(Peek, VerifyBundledSample) {
     names.push_back("CGRUMO.bmp");
     bool ok = false;
     const auto good = pack(names);
-    auto r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(good), false); });
+    auto r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, "out.pdb", memory_source(good), false); });
     EXPECT_TRUE(ok);
     EXPECT_EQ(r.out, "verified: all 330 chunks of " + library + " match\n");
 
@@ -299,7 +302,7 @@ TEST_F(Peek, VerifyBundledSample) {
     names.erase(std::find(names.begin(), names.end(), "0x7_04.txt"));
     names.push_back("0x7_03.txt");
     const auto bad = pack(names);
-    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(bad), false); });
+    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, "out.pdb", memory_source(bad), false); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(r.error, "");
     const std::string lines[] = {
@@ -315,13 +318,43 @@ TEST_F(Peek, VerifyBundledSample) {
         want += line;
     }
     EXPECT_EQ(r.out, want);
-    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, memory_source(bad), true); });
+    r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, "out.pdb", memory_source(bad), true); });
     EXPECT_FALSE(ok);
     EXPECT_TRUE(r.out.starts_with("{\"library\":" + peek::json_string(library) +
                                   ",\"chunks\":330,\"matching\":327,\"missing\":1,\"extra\":1,\"different\":2,"
                                   "\"ok\":false,\"findings\":[{\"kind\":\"different\",\"chunk\":\"0x7_02.txt\""))
         << r.out;
     EXPECT_NE(r.out.find("{\"kind\":\"missing\",\"chunk\":\"0x7_04.txt\",\"uid\":2644,\"record\":null,"), std::string::npos);
+}
+
+// The blocks as cutter finds them: string tables before an icon of the same
+// name, a missing block named where cutter would stop, the icon among the
+// other resources.
+TEST_F(Peek, LibraryListsTheBlocksAsCutterFindsThem) {
+    pe::image_plan plan;
+    plan.types = {{pe::id(3), {{pe::id(7), {{pe::id(0x409), std::vector<std::uint8_t>(40, 0xFF)}}}}}, {pe::id(6), {}}};
+    for (std::uint32_t block = 7; block <= 42; ++block) {
+        std::vector<std::uint8_t> data(32, 0);
+        data[2] = 2;  // string 1: "ab"
+        data.insert(data.begin() + 4, {'a', 0, 'b', 0});
+        if (block != 0x10) {
+            plan.types[1].names.push_back({pe::id(block), {{pe::id(0x411), data}}});
+        }
+    }
+    pe::write_file("lib.dll", pe::build(plan).bytes);
+    bool ok = true;
+    auto r = run_peek([&] { ok = peek::print_library(stdout, "lib.dll", false); });
+    EXPECT_FALSE(ok);
+    for (const char* line : {"0x7    yes    string table         0x411", "0x10   no\n",
+                             "35 of 36 blocks found; cutter stops at block 0x10: Can't find the message \"0x10\".\n",
+                             "other resources: 1\n  icon (3): 1, named 0x7\n"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin\n" << r.out;
+    }
+    EXPECT_NE(r.out.find("  36        1        2\n"), std::string::npos) << r.out;  // size, strings, longest
+    r = run_peek([&] { ok = peek::print_library(stdout, (source_dir / "examples/rumomsg.dll").string(), true); });
+    EXPECT_TRUE(ok);
+    EXPECT_NE(r.out.find(",\"ok\":true,\"blocks\":[{\"block\":\"0x7\",\"found\":true,\"type\":6,"), std::string::npos)
+        << r.out;
 }
 
 // The program itself: results on standard output, one line on standard error
@@ -340,13 +373,16 @@ TEST_F(Peek, ProgramExits) {
     } cases[] = {
         {"", 1, "", std::string(peek::usage_text) + "\n"},
         {"--check", 1, "", std::string(peek::usage_text) + "\n"},
-        {"--json --check out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
+        {"--json --text out.pdb font.bin", 1, "", std::string(peek::usage_text) + "\n"},
         {"--bogus out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
+        {"-x out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
         {"--help", 0, "peek: list, check", ""},
+        {"--version", 0, "peek " PALMPORT_VERSION "\n", ""},
         {"missing.pdb", 1, "", "Can't open missing.pdb.\n"},
-        {"short.pdb", 1, "", "header: the archive is 3 bytes, too short for the 78-byte header\n"},
+        {"short.pdb", 1, "", "short.pdb: header: the archive is 3 bytes, too short for the 78-byte header\n"},
         {"--check short.pdb", 1, "error: header: the archive is 3 bytes", ""},
         {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
+        {"--json --check short.pdb", 1, "{\"archive\":\"short.pdb\",\"sound\":false,\"errors\":1,\"warnings\":0,", ""},
         {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
         {"out.pdb", 0, "archive:  out.pdb (99 bytes)\n", ""},
 #ifndef _WIN32
