@@ -130,21 +130,23 @@ int current_pid() { return static_cast<int>(getpid()); }
 int descriptor(std::FILE* f) { return fileno(f); }
 #endif
 
-// Creates `path` as a new file for writing; fails when any file, folder or
-// link of that name exists. -1 on failure, with errno set.
-int create_new(const std::string& path) {
+// Creates `path` as a new file and opens it for binary writing; fails when
+// any file, folder or link of that name exists (errno EEXIST).
+std::FILE* create_new(const std::string& path) {
 #ifdef _WIN32
-    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "wb");
+    if (f == nullptr) {
+        _close(fd);
+        std::remove(path.c_str());
+    }
+    return f;
 #else
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-}
-
-void close_fd(int fd) {
-#ifdef _WIN32
-    _close(fd);
-#else
-    close(fd);
+    // "x": created exclusively, never an existing file or the target of a link.
+    return std::fopen(path.c_str(), "wbx");
 #endif
 }
 
@@ -176,10 +178,11 @@ std::string temporary_name(const std::string& path, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
     const std::string folder = folder_of(path);
     const std::string base = path.substr(folder.size(), 64);
+    static const auto pid = static_cast<unsigned>(current_pid());
     const auto ticks = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%x.%x%llx.tmp", static_cast<unsigned>(current_pid()),
+    std::snprintf(suffix, sizeof suffix, ".%x.%x%llx.tmp", pid,
                   counter.fetch_add(1) + attempt, ticks & 0xFFFFFu);
     return folder + "." + base + suffix;
 }
@@ -228,21 +231,12 @@ bool atomic_file::create(const std::string& path) {
     }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(path, attempt);
-        const int fd = create_new(temp);
-        if (fd < 0) {
+        errno = 0;
+        std::FILE* f = create_new(temp);
+        if (f == nullptr) {
             if (errno == EEXIST) {
                 continue;
             }
-            return false;
-        }
-#ifdef _WIN32
-        std::FILE* f = _fdopen(fd, "wb");
-#else
-        std::FILE* f = fdopen(fd, "wb");
-#endif
-        if (f == nullptr) {
-            close_fd(fd);
-            std::remove(temp.c_str());
             return false;
         }
         file_.reset(f);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -53,20 +54,16 @@ int block_number(std::string_view id) {
 }
 
 std::size_t get_script(std::span<const std::uint8_t> buf, std::span<std::uint8_t> dest) {
-    std::size_t out = 0;
-    for (std::size_t i = 0; i + 1 < buf.size(); i += 2) {
-        const std::size_t need = buf[i + 1] == 0 ? 1 : 2;
-        // Keep one byte for the NUL behind the last character.
-        if (out + need + 1 > dest.size()) {
-            return 0;
-        }
-        out += static_cast<std::size_t>(put_sjis(buf[i], buf[i + 1], dest.subspan(out)));
-    }
-    if (out + 1 > dest.size()) {
+    // Keep one byte for the NUL behind the last character.
+    if (dest.empty()) {
         return 0;
     }
-    dest[out] = 0;
-    return out + 1;
+    const std::optional<std::size_t> out = put_sjis_units(buf, dest.first(dest.size() - 1));
+    if (!out) {
+        return 0;
+    }
+    dest[*out] = 0;
+    return *out + 1;
 }
 
 bool strip_mode(int id, int block) {
@@ -87,7 +84,43 @@ std::size_t rearrange_script(std::span<std::uint8_t> buf, int id, int block) {
     int prev = 0;
     bool after_full_width_space = false;
     bool flip = false;  // strip mode: the last line break read was kept
+    std::uint8_t* const text = buf.data();
     while (i < size) {
+        // Most characters are kept unchanged and matter to no rule: every
+        // two-byte character (but the full-width space in strip mode) and
+        // every one-byte character but the line break (and the space in strip
+        // mode). Such a run is found first and moved in one piece.
+        const std::size_t run = i;
+        std::size_t last = i;
+        while (i < size) {
+            const std::uint8_t c = text[i];
+            if (c >= 0x80) {
+                if (i + 1 >= size || (strip && is_full_width_space(c, text[i + 1]))) {
+                    break;
+                }
+                last = i;
+                i += 2;
+            } else if (c == line_break || (strip && c == space)) {
+                break;
+            } else {
+                last = i;
+                ++i;
+            }
+        }
+        if (i != run) {
+            // Read the run's last character before the move may overwrite it.
+            if (text[last] >= 0x80) {
+                prev = -1;
+                after_full_width_space = is_full_width_space(text[last], text[last + 1]);
+            } else {
+                prev = text[last];
+            }
+            if (j != run) {
+                std::memmove(text + j, text + run, i - run);
+            }
+            j += i - run;
+            continue;
+        }
         const std::uint8_t c = buf[i];
         if (c >= 0x80 && i + 1 < size) {
             const std::uint8_t second = buf[i + 1];

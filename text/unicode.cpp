@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -18,27 +19,6 @@ constexpr std::size_t max_pairs = 0xFFFF - first_code_point;
 // Entry per code unit U+0000 to U+FFFE: EUC-JP first byte * 256 + second
 // byte, 0 for no mapping.
 std::array<std::uint16_t, 0xFFFF> u2e{};
-
-// The Shift_JIS bytes that put_sjis writes for each code unit from U+0100 up
-// (first byte * 256 + second byte), worked out from `u2e` when the table is
-// loaded, so that converting a character is one lookup. 0: no usable mapping,
-// the replacement is written (no usable result is 0x0000).
-std::array<std::uint16_t, 0x10000> u2s{};
-
-std::uint64_t unmapped = 0;
-
-// Shift_JIS of the full-width forms of the half-width katakana 0xA1 to 0xDF
-// (EUC-JP 0x8E 0xA1 to 0x8E 0xDF): punctuation, the kana, the sound marks.
-constexpr std::array<std::uint16_t, 63> full_width_kana = {
-    0x8142, 0x8175, 0x8176, 0x8141, 0x8145, 0x8392, 0x8340, 0x8342,
-    0x8344, 0x8346, 0x8348, 0x8383, 0x8385, 0x8387, 0x8362, 0x815B,
-    0x8341, 0x8343, 0x8345, 0x8347, 0x8349, 0x834A, 0x834C, 0x834E,
-    0x8350, 0x8352, 0x8354, 0x8356, 0x8358, 0x835A, 0x835C, 0x835E,
-    0x8360, 0x8363, 0x8365, 0x8367, 0x8369, 0x836A, 0x836B, 0x836C,
-    0x836D, 0x836E, 0x8371, 0x8374, 0x8377, 0x837A, 0x837D, 0x837E,
-    0x8380, 0x8381, 0x8382, 0x8384, 0x8386, 0x8388, 0x8389, 0x838A,
-    0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,
-};
 
 // The characters from U+0080 to U+00FF that Shift_JIS has, as two-byte codes
 // (first byte * 256 + second byte); 0 for the others, which are replaced.
@@ -54,6 +34,32 @@ constexpr std::array<std::uint16_t, 0x80> latin1_sjis = [] {
     t[0xF7 - 0x80] = 0x8180;  // division sign
     return t;
 }();
+
+// The Shift_JIS bytes that put_sjis writes for each code unit from U+0080 up
+// (first byte * 256 + second byte): U+0080 to U+00FF from `latin1_sjis`, the
+// rest worked out from `u2e` when the table is loaded, so that converting a
+// character is one lookup. 0: no usable mapping, the replacement is written
+// (no usable result is 0x0000).
+std::array<std::uint16_t, 0x10000> u2s = [] {
+    std::array<std::uint16_t, 0x10000> t{};
+    std::copy(latin1_sjis.begin(), latin1_sjis.end(), t.begin() + 0x80);
+    return t;
+}();
+
+std::uint64_t unmapped = 0;
+
+// Shift_JIS of the full-width forms of the half-width katakana 0xA1 to 0xDF
+// (EUC-JP 0x8E 0xA1 to 0x8E 0xDF): punctuation, the kana, the sound marks.
+constexpr std::array<std::uint16_t, 63> full_width_kana = {
+    0x8142, 0x8175, 0x8176, 0x8141, 0x8145, 0x8392, 0x8340, 0x8342,
+    0x8344, 0x8346, 0x8348, 0x8383, 0x8385, 0x8387, 0x8362, 0x815B,
+    0x8341, 0x8343, 0x8345, 0x8347, 0x8349, 0x834A, 0x834C, 0x834E,
+    0x8350, 0x8352, 0x8354, 0x8356, 0x8358, 0x835A, 0x835C, 0x835E,
+    0x8360, 0x8363, 0x8365, 0x8367, 0x8369, 0x836A, 0x836B, 0x836C,
+    0x836D, 0x836E, 0x8371, 0x8374, 0x8377, 0x837A, 0x837D, 0x837E,
+    0x8380, 0x8381, 0x8382, 0x8384, 0x8386, 0x8388, 0x8389, 0x838A,
+    0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,
+};
 
 bool is_half_width_kana(std::uint8_t d) {
     return d >= 0xA1 && d <= 0xDF;
@@ -96,7 +102,6 @@ void load_u2e_table(std::span<const std::uint8_t> font) {
     for (std::size_t k = 0; k < pairs; ++k) {
         u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
     }
-    u2s.fill(0);
     for (std::size_t ucs = 0x100; ucs < u2e.size(); ++ucs) {
         u2s[ucs] = sjis_of_entry(u2e[ucs]);
     }
@@ -181,26 +186,47 @@ std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> 
 }
 
 int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
-    const std::uint16_t ucs = static_cast<std::uint16_t>(b1 | (b2 << 8));
-    const std::size_t need = ucs < 0x80 ? 1 : 2;
-    if (dst.size() < need) {
+    const std::uint8_t units[2] = {b1, b2};
+    const auto n = put_sjis_units(units, dst);
+    if (!n) {
         throw common::fatal_error("Shift_JIS text does not fit in its buffer.");
     }
-    if (ucs < 0x80) {
-        dst[0] = b1;
-        return 1;
+    return static_cast<int>(*n);
+}
+
+std::optional<std::size_t> put_sjis_units(std::span<const std::uint8_t> utf16, std::span<std::uint8_t> dst) {
+    const std::size_t units = utf16.size() / 2;
+    // With room for two bytes per code unit, which a string that fits usually
+    // has, no code unit needs a check of its own.
+    const bool roomy = dst.size() >= 2 * units;
+    const std::uint8_t* in = utf16.data();
+    std::uint8_t* const base = dst.data();
+    std::size_t out = 0;
+    std::uint64_t replaced = 0;
+    for (std::size_t k = 0; k < units; ++k, in += 2) {
+        const auto ucs = static_cast<std::uint16_t>(in[0] | (in[1] << 8));
+        if (ucs < 0x80) {
+            if (!roomy && out + 1 > dst.size()) {
+                return std::nullopt;
+            }
+            base[out++] = in[0];
+            continue;
+        }
+        // A single byte of 0x80 or more would read as the first byte of a
+        // two-byte character and swallow the next byte, so U+0080 to U+00FF
+        // get a two-byte code too.
+        if (!roomy && out + 2 > dst.size()) {
+            return std::nullopt;
+        }
+        std::uint16_t code = u2s[ucs];
+        if (code == 0) {
+            code = static_cast<std::uint16_t>((sjis_replacement[0] << 8) | sjis_replacement[1]);
+            ++replaced;
+        }
+        base[out] = static_cast<std::uint8_t>(code >> 8);
+        base[out + 1] = static_cast<std::uint8_t>(code & 0xFF);
+        out += 2;
     }
-    // A single byte of 0x80 or more would read as the first byte of a
-    // two-byte character and swallow the next byte, so U+0080 to U+00FF get
-    // a two-byte code too.
-    const std::uint16_t code = ucs <= 0xFF ? latin1_sjis[ucs - 0x80] : u2s[ucs];
-    if (code == 0) {
-        dst[0] = sjis_replacement[0];
-        dst[1] = sjis_replacement[1];
-        ++unmapped;
-    } else {
-        dst[0] = static_cast<std::uint8_t>(code >> 8);
-        dst[1] = static_cast<std::uint8_t>(code & 0xFF);
-    }
-    return 2;
+    unmapped += replaced;
+    return out;
 }

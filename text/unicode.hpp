@@ -6,7 +6,9 @@
 // table once, before the first conversion, from one thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -43,6 +45,13 @@ int make_u2e_table(const std::string& fontfile);
 // common::fatal_error when `dst` has no room for the result; then nothing is
 // written.
 int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst);
+
+// Converts every code unit of the UTF-16LE string `utf16` (low byte first;
+// an odd last byte is ignored) as put_sjis does and writes the bytes at the
+// start of `dst`, without a terminator. Returns the number of bytes written,
+// or nothing when they do not fit `dst` (nothing is written past it, and the
+// text in it is incomplete). Replaced code units count in unmapped_count().
+std::optional<std::size_t> put_sjis_units(std::span<const std::uint8_t> utf16, std::span<std::uint8_t> dst);
 
 // The loaded table entry of `ucs` (first EUC byte * 256 + second byte), 0 for
 // no mapping. U+FFFF has no entry and gives 0.
