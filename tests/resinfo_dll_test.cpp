@@ -5,7 +5,9 @@
 #include "file_io.hpp"
 #include "resinfo.hpp"
 #include "resinfo_internal.hpp"
+#include "readobj_listing.hpp"
 #include "resinfo_test_support.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
 
 namespace {
 
@@ -167,82 +163,16 @@ TEST(ResinfoLibraries, LanguagesNamesAndTheShiftedPicture) {
     }
 }
 
-std::optional<std::string> run(const std::string& command) {
-    std::FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr) {
-        return std::nullopt;
-    }
-    std::string out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        out.append(buf, n);
-    }
-    return pclose(p) == 0 ? std::optional(out) : std::nullopt;
-}
-
-// What llvm-readobj lists, turned into the records the scan should make.
-std::vector<rec> readobj_records(const std::string& resources, std::uint32_t rva, std::uint32_t raw) {
-    std::vector<rec> out;
-    std::optional<std::uint32_t> type;
-    std::optional<std::uint32_t> lang;
-    std::string name;
-    std::istringstream in(resources);
-    std::string line;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        const auto colon = line.find(": ");
-        if (colon == std::string::npos) {
-            continue;
-        }
-        const std::string field = line.substr(0, colon);
-        std::string label = line.substr(colon + 2);
-        if ((field == "Type" || field == "Name" || field == "Language") && label.size() > 2 &&
-            label.compare(label.size() - 2, 2, " [") == 0) {
-            label.resize(label.size() - 2);
-            // "(ID 6)" at the end for an ID, "STRINGTABLE (ID 6)" for a known type
-            const auto id_at = label.rfind("(ID ");
-            const bool is_id = id_at != std::string::npos && label.back() == ')';
-            const auto value = is_id ? static_cast<std::uint32_t>(std::stoul(label.substr(id_at + 4))) : 0u;
-            if (field == "Type") {
-                type = is_id ? std::optional(value) : std::nullopt;
-            } else if (field == "Name") {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "0x%x", value);
-                name = is_id ? std::string(hex) : label.substr(0, 16);
-            } else {
-                lang = is_id ? std::optional(value) : std::nullopt;
-            }
-        } else if (field == "DataRVA" && type && lang) {
-            const std::uint32_t offset = static_cast<std::uint32_t>(std::stoul(label, nullptr, 16)) - rva + raw +
-                                         (name == "CG02444" ? 128 : 0);
-            out.push_back({static_cast<std::int32_t>(*type), name, static_cast<std::int32_t>(*lang),
-                           static_cast<std::int32_t>(offset)});
-        }
-    }
-    return out;
-}
-
-// The hexadecimal value of the first line "field: 0x..." after `from`.
-std::uint32_t hex_field(const std::string& text, std::size_t from, const std::string& field) {
-    const auto at = text.find(field + ": 0x", from);
-    EXPECT_NE(at, std::string::npos) << field;
-    return at == std::string::npos ? 0 : static_cast<std::uint32_t>(std::stoul(text.substr(at + field.size() + 2), nullptr, 16));
-}
-
 TEST(ResinfoLibraries, ListAgreesWithLlvmReadobj) {
-    if (!run("llvm-readobj --version")) {
-        GTEST_SKIP() << "llvm-readobj is not installed";
+    if (const auto why = test_support::missing_tool("llvm-readobj --version", "llvm-readobj", "llvm"); !why.empty()) {
+        GTEST_SKIP() << why;
     }
     for (const char* name : libraries) {
-        const std::string path = data_dir + name;
-        const auto sections = run("llvm-readobj --sections " + path);
-        const auto resources = run("llvm-readobj --coff-resources " + path);
-        ASSERT_TRUE(sections && resources);
-        const auto rsrc = sections->find("Name: .rsrc ");
-        ASSERT_NE(rsrc, std::string::npos);
-        const std::uint32_t rva = hex_field(*sections, rsrc, "VirtualAddress");
-        const std::uint32_t raw = hex_field(*sections, rsrc, "PointerToRawData");
-        const auto expected = readobj_records(*resources, rva, raw);
+        const auto listed = readobj::run({data_dir + name});
+        ASSERT_EQ(listed.status, 0);
+        ASSERT_EQ(listed.libraries.size(), 1u);
+        ASSERT_TRUE(listed.libraries[0].has_rsrc);
+        const auto& expected = listed.libraries[0].records;
         ASSERT_GT(expected.size(), 40u);
 
         const auto s = scan_library(name);

@@ -2,13 +2,19 @@
 
 #include "fatal_error.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#define popen _popen
+#define pclose _pclose
+#else
 #include <sys/wait.h>
 #endif
 
@@ -64,6 +70,45 @@ int run_shell(const std::string& command) {
 #else
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 #endif
+}
+
+captured run_capture(const std::string& command) {
+    std::FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) {
+        return {-1, ""};
+    }
+    captured r{0, ""};
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        r.out.append(buf, n);
+    }
+    const int rc = pclose(p);
+#ifdef _WIN32
+    r.status = rc;
+#else
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
+    return r;
+}
+
+bool under_wine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+std::string missing_tool(const std::string& probe, std::string_view tool, std::string_view package) {
+    if (under_wine()) {
+        return std::string(tool) + " cannot be started from Wine: it is a Linux program";
+    }
+    const std::string quiet = probe + " >" + std::string(null_device) + " 2>&1";
+    if (run_shell(quiet) != 0) {
+        return std::string(tool) + " is not installed (Debian package " + std::string(package) + ")";
+    }
+    return {};
 }
 
 std::uint32_t read_be(std::span<const std::uint8_t> data, std::size_t at, std::size_t n) {

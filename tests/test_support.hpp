@@ -51,6 +51,33 @@ run_result run_main(program_entry entry, std::vector<std::string> argv);
 // status (-1 on POSIX when it did not exit normally).
 int run_shell(const std::string& command);
 
+// What a command run through the system's shell wrote on standard output,
+// and its exit status as run_shell gives it (-1 also when it could not be
+// started at all).
+struct captured {
+    int status;
+    std::string out;
+};
+captured run_capture(const std::string& command);
+
+// The system's null device, for a shell redirection.
+#ifdef _WIN32
+inline constexpr std::string_view null_device = "NUL";
+#else
+inline constexpr std::string_view null_device = "/dev/null";
+#endif
+
+// True when this (Windows) test program runs under Wine.
+bool under_wine();
+
+// Why a test cannot use the peer tool `tool`, or an empty string when it can:
+// `probe` is a command that exits with status 0 when the tool works. Under
+// Wine the tools are Linux programs that a Windows program cannot start;
+// elsewhere the reason names the Debian package that brings the tool:
+//     if (const auto why = missing_tool("llvm-readobj --version", "llvm-readobj", "llvm"); !why.empty())
+//         GTEST_SKIP() << why;
+std::string missing_tool(const std::string& probe, std::string_view tool, std::string_view package);
+
 // The `n`-byte (1 to 4) big-endian value at `at`; throws std::out_of_range
 // when it reaches past the end.
 std::uint32_t read_be(std::span<const std::uint8_t> data, std::size_t at, std::size_t n);
