@@ -117,7 +117,7 @@ void delete_node(int p) {
 
 std::size_t compress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
     const std::size_t n = in.size();
-    assert(ousize() >= n + (n + 7) / 8);
+    assert(out.size() >= n + (n + 7) / 8);
     std::array<std::uint8_t, 17> code_buf{};
     std::size_t ip = 0;
     std::size_t op = 0;
