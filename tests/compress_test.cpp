@@ -299,6 +299,19 @@ TEST(Lz77Reference, SameStreamsAcrossASequence) {
         }
         }
     }
+    // Inputs of 19 to 35 bytes reach ring position 0 only after they have run
+    // out, when the copies of positions 0 to 16 still hold the previous call's
+    // bytes.
+    for (std::uint32_t n = 19; n <= 35; ++n) {
+        bytes bits = random_bytes(5000, n);
+        for (auto& b : bits) {
+            b &= 1;
+        }
+        inputs.push_back(bits);
+        bytes nearly_zero(n, 0);
+        nearly_zero[n % 8] = 1;
+        inputs.push_back(nearly_zero);
+    }
     inputs.push_back(text_like(300000, 7));
     inputs.push_back(random_bytes(200000, 8));
     inputs.push_back(repeat(100000, 0));

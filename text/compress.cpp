@@ -48,12 +48,27 @@ void init_tree(lz77_state& st) {
     std::fill(st.dad.begin(), st.dad.begin() + ring_size, link(nil));
 }
 
+// Puts r in old's place in its tree; old leaves the tree. r's string equals
+// old's in all 18 bytes, so the order of the tree is kept.
+void replace_node(lz77_state& st, std::int32_t old, std::int32_t r) {
+    const std::int32_t parent = st.dad[old];
+    const std::int32_t left = st.lson[old];
+    const std::int32_t right = st.rson[old];
+    st.dad[r] = link(parent);
+    st.lson[r] = link(left);
+    st.rson[r] = link(right);
+    st.dad[left] = link(r);
+    st.dad[right] = link(r);
+    link_to(st, parent, old) = link(r);
+    st.dad[old] = link(nil);
+}
+
 // Inserts ring position r (0 to 4095) into the tree of its first byte and
 // leaves the longest match met on the way in matchpos and matchlen. Bytes 1 to
 // 17 of a string are read at straight indexes (up to 4112), never wrapped. Of
 // equally long candidates the first met stays the match; a node equal in all
-// 18 bytes is replaced by r.
-void insert_node(lz77_state& st, std::int32_t r) {
+// 18 bytes is replaced by r. Returns that node, or nil.
+std::int32_t insert_node(lz77_state& st, std::int32_t r) {
     assert(r >= 0 && r < ring_size);
     // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
     const auto key_at = static_cast<std::size_t>(r);
@@ -113,20 +128,19 @@ void insert_node(lz77_state& st, std::int32_t r) {
     st.matchpos = matchpos;
     st.matchlen = matchlen;
     if (p == nil) {
-        (go_right ? st.rson[parent] : st.lson[parent]) = link(r);
-        st.dad[r] = link(parent);
-        return;
+        // Which side of the parent is free follows the text: the link is
+        // chosen without a branch.
+        lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
+        lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
+        *(go_right ? right : left) = link(r);
+        st.dad[key_at] = link(parent);
+        return nil;
     }
     // Full match: r takes the old node's place, so equal strings never
     // coexist.
     const auto old = static_cast<std::int32_t>(p);
-    st.dad[r] = st.dad[old];
-    st.lson[r] = st.lson[old];
-    st.rson[r] = st.rson[old];
-    st.dad[st.lson[old]] = link(r);
-    st.dad[st.rson[old]] = link(r);
-    link_to(st, st.dad[old], old) = link(r);
-    st.dad[old] = link(nil);
+    replace_node(st, old, r);
+    return old;
 }
 
 // Takes ring position p out of its tree; nothing when it is in none. Writes
@@ -204,7 +218,8 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     for (std::int32_t i = 1; i <= lookahead_size; ++i) {
         insert_node(st, r - i);
     }
-    insert_node(st, r);
+    // The node the latest insertion found equal in all 18 bytes, or nil.
+    std::int32_t replaced = insert_node(st, r);
 
     stream_writer out{dst};
     do {
@@ -227,27 +242,43 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
             codeptr = 1;
             mask = 0x80;
         }
-        // Slide the window over the bytes just coded, reading a new byte for
-        // each while input remains, then shrink the look-ahead.
+        // Slide the window over the bytes just coded: the oldest position
+        // leaves its tree and takes the next input byte while input remains,
+        // else the look-ahead shrinks; the new position r joins its tree
+        // while look-ahead remains.
         const std::int32_t lastmatchlen = st.matchlen;
-        std::int32_t i = 0;
-        for (; i < lastmatchlen && in < img.size(); ++i) {
-            const std::uint8_t c = img[in++];
+        for (std::int32_t i = 0; i < lastmatchlen; ++i) {
             delete_node(st, s);
-            st.text[static_cast<std::size_t>(s)] = c;
-            if (s < lookahead_size - 1) {
-                st.text[static_cast<std::size_t>(s + ring_size)] = c;
+            if (in < img.size()) {
+                const std::uint8_t c = img[in++];
+                st.text[static_cast<std::size_t>(s)] = c;
+                if (s < lookahead_size - 1) {
+                    st.text[static_cast<std::size_t>(s + ring_size)] = c;
+                }
+            } else {
+                --len;
             }
             s = (s + 1) & ring_mask;
             r = (r + 1) & ring_mask;
-            insert_node(st, r);
-        }
-        for (; i < lastmatchlen; ++i) {
-            delete_node(st, s);
-            s = (s + 1) & ring_mask;
-            r = (r + 1) & ring_mask;
-            if (--len > 0) {
-                insert_node(st, r);
+            if (len == 0) {
+                continue;
+            }
+            // In a run or a repeat the previous position's string equalled
+            // node `replaced` in all 18 bytes, so r's string shares 17 bytes
+            // with the string of the position after that node. If the 18th
+            // byte agrees too and that position is in a tree, the search for
+            // r would end there in a full match: r takes its place at once.
+            // Both strings are read at straight indexes, which continue each
+            // other only when neither r nor that position starts the ring.
+            const std::int32_t next = replaced + 1;
+            if (replaced < ring_size - 1 && r != 0 && st.dad[static_cast<std::size_t>(next)] != nil &&
+                st.text[static_cast<std::size_t>(r) + 17] == st.text[static_cast<std::size_t>(next) + 17]) {
+                replace_node(st, next, r);
+                st.matchpos = next;
+                st.matchlen = lookahead_size;
+                replaced = next;
+            } else {
+                replaced = insert_node(st, r);
             }
         }
     } while (len > 0);
