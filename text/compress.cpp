@@ -27,6 +27,23 @@ std::uint64_t load_be64(const lz77_state& st, std::size_t at) {
            (std::uint64_t{b[6]} << 8) | std::uint64_t{b[7]};
 }
 
+// a < b ? if_below : otherwise, as a conditional move. The tree walk follows
+// the text, so its direction is as good as unpredictable, and a mispredicted
+// branch costs more than the whole step; compilers turn a plain ?: into a
+// branch when the surrounding code grows, so on x86-64 the move is spelt out.
+std::size_t select_if_below(std::uint64_t a, std::uint64_t b, std::size_t if_below, std::size_t otherwise) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmp %[b], %[a]\n\t"
+        "cmovb %[if_below], %[result]"
+        : [result] "+r"(otherwise)
+        : [a] "r"(a), [b] "r"(b), [if_below] "r"(if_below)
+        : "cc");
+    return otherwise;
+#else
+    return a < b ? if_below : otherwise;
+#endif
+}
+
 // Which of the 8 bytes (0 = the first) is the first to differ; a != b.
 std::int32_t first_difference(std::uint64_t a, std::uint64_t b) {
     return std::countl_zero(a ^ b) / 8;
@@ -67,8 +84,9 @@ void replace_node(lz77_state& st, std::int32_t old, std::int32_t r) {
 // leaves the longest match met on the way in matchpos and matchlen. Bytes 1 to
 // 17 of a string are read at straight indexes (up to 4112), never wrapped. Of
 // equally long candidates the first met stays the match; a node equal in all
-// 18 bytes is replaced by r. Returns that node, or nil.
-std::int32_t insert_node(lz77_state& st, std::int32_t r) {
+// 18 bytes is replaced by r. Returns that node, or nil. Inlined into the
+// encoder's loop, where it runs once per input byte.
+[[gnu::always_inline]] inline std::int32_t insert_node(lz77_state& st, std::int32_t r) {
     assert(r >= 0 && r < ring_size);
     // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
     const auto key_at = static_cast<std::size_t>(r);
@@ -95,10 +113,12 @@ std::int32_t insert_node(lz77_state& st, std::int32_t r) {
         // i: the number of leading bytes the key shares with node p (byte 0
         // always matches inside one tree); go_right: the key sorts after p.
         std::int32_t i;
+        std::size_t next;
         const std::uint64_t node_a = load_be64(st, p + 1);
         if (key_a != node_a) {
             i = 1 + first_difference(key_a, node_a);
             go_right = key_a > node_a;
+            next = select_if_below(node_a, key_a, right_kid, left_kid);
         } else {
             const std::uint64_t node_b = load_be64(st, p + 9);
             if (key_b != node_b) {
@@ -109,6 +129,7 @@ std::int32_t insert_node(lz77_state& st, std::int32_t r) {
                 i = key_last != node_last ? 17 : 18;
                 go_right = key_last >= node_last;
             }
+            next = go_right ? right_kid : left_kid;
         }
         // Only a strictly longer match replaces the one met earlier. Whether
         // it does is hard to predict, so the update is done with a mask
@@ -121,9 +142,7 @@ std::int32_t insert_node(lz77_state& st, std::int32_t r) {
             break;
         }
         parent = static_cast<std::int32_t>(p);
-        // The side follows the text and is hard to predict: select without
-        // a branch.
-        p = go_right ? right_kid : left_kid;
+        p = next;
     }
     st.matchpos = matchpos;
     st.matchlen = matchlen;

@@ -31,8 +31,9 @@ constexpr std::size_t lz77_max_compressed_size(std::size_t n) {
 }
 
 // A tree link: a ring position 0 to 4095, nil, or a root 4097 to 4352. 16 bits
-// keep the tables small enough to stay in the first-level cache.
-using lz77_link = std::int16_t;
+// keep the tables small enough to stay in the first-level cache; unsigned, a
+// link widens to an index at no cost.
+using lz77_link = std::uint16_t;
 
 // The encoder's ring and trees. A value-initialised record is the state at the
 // start of a run. Keep ONE record for the whole run and pass it to every call:
