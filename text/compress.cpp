@@ -44,9 +44,26 @@ std::size_t select_if_below(std::uint64_t a, std::uint64_t b, std::size_t if_bel
 #endif
 }
 
-// Which of the 8 bytes (0 = the first) is the first to differ; a != b.
-std::int32_t first_difference(std::uint64_t a, std::uint64_t b) {
-    return std::countl_zero(a ^ b) / 8;
+// The bytes 1 to 8 that two strings share before their first difference,
+// times 8: the leading zero bits of a ^ b rounded down to whole bytes. a != b.
+std::int32_t shared_bits(std::uint64_t a, std::uint64_t b) {
+    return std::countl_zero(a ^ b) & 0x38;
+}
+
+// When shared > best: best = shared and pos = p, as conditional moves (see
+// select_if_below); whether a node beats the best so far is hard to predict.
+void keep_longer(std::int32_t shared, std::int32_t p, std::int32_t& best, std::int32_t& pos) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmp %[best], %[shared]\n\t"
+        "cmovg %[shared], %[best]\n\t"
+        "cmovg %[p], %[pos]"
+        : [best] "+r"(best), [pos] "+r"(pos)
+        : [shared] "r"(shared), [p] "r"(p)
+        : "cc");
+#else
+    pos = shared > best ? p : pos;
+    best = shared > best ? shared : best;
+#endif
 }
 
 // The link of `parent` (a node or a root) that points to `child`: the right
@@ -80,28 +97,40 @@ void replace_node(lz77_state& st, std::int32_t old, std::int32_t r) {
     st.dad[old] = link(nil);
 }
 
-// Inserts ring position r (0 to 4095) into the tree of its first byte and
-// leaves the longest match met on the way in matchpos and matchlen. Bytes 1 to
-// 17 of a string are read at straight indexes (up to 4112), never wrapped. Of
-// equally long candidates the first met stays the match; a node equal in all
-// 18 bytes is replaced by r. Returns that node, or nil. Inlined into the
-// encoder's loop, where it runs once per input byte.
+// What an insertion reports: only the insertion just before an item is coded
+// needs the longest match; the others only place the position.
+enum class search { place, find_match };
+
+// Inserts ring position r (0 to 4095) into the tree of its first byte; with
+// search::find_match it also leaves the longest match met on the way in
+// matchpos and matchlen. Bytes 1 to 17 of a string are read at straight
+// indexes (up to 4112), never wrapped. Of equally long candidates the first
+// met stays the match; a node equal in all 18 bytes is replaced by r. Returns
+// that node, or nil. Inlined into the encoder's loop, where it runs once per
+// input byte.
+template <search what>
 [[gnu::always_inline]] inline std::int32_t insert_node(lz77_state& st, std::int32_t r) {
     assert(r >= 0 && r < ring_size);
-    // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
+    constexpr bool find_match = what == search::find_match;
+    // The key's bytes 1 to 8 decide nearly every step; bytes 9 to 17 are read
+    // only when those are all equal.
     const auto key_at = static_cast<std::size_t>(r);
     const std::uint64_t key_a = load_be64(st, key_at + 1);
-    const std::uint64_t key_b = load_be64(st, key_at + 9);
-    const std::int32_t key_last = st.text[static_cast<std::size_t>(r) + 17];
+    const auto key_after = [&](std::size_t at) {  // bytes 1-8 of node `at` are equal
+        const std::uint64_t key_b = load_be64(st, key_at + 9);
+        const std::uint64_t node_b = load_be64(st, at + 9);
+        return key_b != node_b ? key_b > node_b : st.text[key_at + 17] >= st.text[at + 17];
+    };
 
-    st.lson[r] = link(nil);
-    st.rson[r] = link(nil);
+    st.lson[key_at] = link(nil);
+    st.rson[key_at] = link(nil);
     std::int32_t matchpos = st.matchpos;
-    std::int32_t matchlen = 0;
+    // The longest match so far as 8 times the bytes after the first that it
+    // shares (8 * (length - 1)); -8 while no node has been met.
+    std::int32_t best = -8;
     // Walk down from the root of the key's first byte, which has only a
     // right link, to the free link where r is attached.
-    std::int32_t parent = root_base + st.text[static_cast<std::size_t>(r)];
-    bool go_right = true;
+    std::int32_t parent = root_base + st.text[key_at];
     // Positions are kept as unsigned indexes while walking: links are never
     // negative, and the offsets below then fold into the loads.
     std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
@@ -110,45 +139,55 @@ void replace_node(lz77_state& st, std::int32_t old, std::int32_t r) {
         // node is known as soon as the comparison is done.
         const auto left_kid = static_cast<std::size_t>(st.lson[p]);
         const auto right_kid = static_cast<std::size_t>(st.rson[p]);
-        // i: the number of leading bytes the key shares with node p (byte 0
-        // always matches inside one tree); go_right: the key sorts after p.
-        std::int32_t i;
+        std::int32_t shared = 0;
         std::size_t next;
         const std::uint64_t node_a = load_be64(st, p + 1);
         if (key_a != node_a) {
-            i = 1 + first_difference(key_a, node_a);
-            go_right = key_a > node_a;
+            if (find_match) {
+                shared = shared_bits(key_a, node_a);
+            }
             next = select_if_below(node_a, key_a, right_kid, left_kid);
         } else {
+            const std::uint64_t key_b = load_be64(st, key_at + 9);
             const std::uint64_t node_b = load_be64(st, p + 9);
+            bool go_right;
             if (key_b != node_b) {
-                i = 9 + first_difference(key_b, node_b);
+                shared = 64 + shared_bits(key_b, node_b);
                 go_right = key_b > node_b;
             } else {
+                const std::int32_t key_last = st.text[key_at + 17];
                 const std::int32_t node_last = st.text[p + 17];
-                i = key_last != node_last ? 17 : 18;
+                shared = key_last != node_last ? 128 : 136;
                 go_right = key_last >= node_last;
             }
             next = go_right ? right_kid : left_kid;
         }
-        // Only a strictly longer match replaces the one met earlier. Whether
-        // it does is hard to predict, so the update is done with a mask
-        // rather than a branch. A full match is always longer than any
-        // before it.
-        const std::int32_t longer = -static_cast<std::int32_t>(i > matchlen);  // all ones or zero
-        matchpos ^= (matchpos ^ static_cast<std::int32_t>(p)) & longer;
-        matchlen ^= (matchlen ^ i) & longer;
-        if (i >= lookahead_size) {
+        // Only a strictly longer match replaces the one met earlier. A full
+        // match is always longer than any before it.
+        if (find_match) {
+            keep_longer(shared, static_cast<std::int32_t>(p), best, matchpos);
+        }
+        if (shared == 136) {
             break;
         }
         parent = static_cast<std::int32_t>(p);
         p = next;
     }
-    st.matchpos = matchpos;
-    st.matchlen = matchlen;
+    if (find_match) {
+        st.matchpos = matchpos;
+        st.matchlen = 1 + (best >> 3);
+    }
     if (p == nil) {
-        // Which side of the parent is free follows the text: the link is
-        // chosen without a branch.
+        // The side of the parent that is free: the one the last step took,
+        // worked out again here rather than carried through every step.
+        bool go_right = true;
+        if (parent < root_base) {
+            const auto at = static_cast<std::size_t>(parent);
+            const std::uint64_t node_a = load_be64(st, at + 1);
+            go_right = key_a != node_a ? key_a > node_a : key_after(at);
+        }
+        // Which side that is follows the text: the link is chosen without a
+        // branch.
         lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
         lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
         *(go_right ? right : left) = link(r);
@@ -235,10 +274,10 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     // The 18 positions before the first byte are zeros that the first
     // matches may use.
     for (std::int32_t i = 1; i <= lookahead_size; ++i) {
-        insert_node(st, r - i);
+        insert_node<search::place>(st, r - i);
     }
     // The node the latest insertion found equal in all 18 bytes, or nil.
-    std::int32_t replaced = insert_node(st, r);
+    std::int32_t replaced = insert_node<search::find_match>(st, r);
 
     stream_writer out{dst};
     do {
@@ -296,8 +335,10 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
                 st.matchpos = next;
                 st.matchlen = lookahead_size;
                 replaced = next;
+            } else if (i + 1 < lastmatchlen) {
+                replaced = insert_node<search::place>(st, r);
             } else {
-                replaced = insert_node(st, r);
+                replaced = insert_node<search::find_match>(st, r);
             }
         }
     } while (len > 0);
