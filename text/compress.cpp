@@ -97,40 +97,43 @@ void replace_node(lz77_state& st, std::int32_t old, std::int32_t r) {
     st.dad[old] = link(nil);
 }
 
-// What an insertion reports: only the insertion just before an item is coded
-// needs the longest match; the others only place the position.
+// What an insertion looks for: only the insertion just before an item is
+// coded needs the longest match; the others only place the position.
 enum class search { place, find_match };
 
+// The outcome of an insertion.
+struct insertion {
+    std::int32_t replaced;  // the node equal to r in all 18 bytes, now out of its tree; nil if none
+    std::int32_t matchpos;  // the longest match met (search::find_match only)
+    std::int32_t matchlen;  // its length, 0 when the tree was empty
+};
+
 // Inserts ring position r (0 to 4095) into the tree of its first byte; with
-// search::find_match it also leaves the longest match met on the way in
-// matchpos and matchlen. Bytes 1 to 17 of a string are read at straight
-// indexes (up to 4112), never wrapped. Of equally long candidates the first
-// met stays the match; a node equal in all 18 bytes is replaced by r. Returns
-// that node, or nil. Inlined into the encoder's loop, where it runs once per
-// input byte.
+// search::find_match it also finds the longest match met on the way. Bytes 1
+// to 17 of a string are read at straight indexes (up to 4112), never wrapped.
+// Of equally long candidates the first met stays the match; a node equal in
+// all 18 bytes is replaced by r. Inlined into the encoder's loop, where it
+// runs once per input byte.
 template <search what>
-[[gnu::always_inline]] inline std::int32_t insert_node(lz77_state& st, std::int32_t r) {
+[[gnu::always_inline]] inline insertion insert_node(lz77_state& st, std::int32_t r) {
     assert(r >= 0 && r < ring_size);
     constexpr bool find_match = what == search::find_match;
     // The key's bytes 1 to 8 decide nearly every step; bytes 9 to 17 are read
     // only when those are all equal.
     const auto key_at = static_cast<std::size_t>(r);
     const std::uint64_t key_a = load_be64(st, key_at + 1);
-    const auto key_after = [&](std::size_t at) {  // bytes 1-8 of node `at` are equal
-        const std::uint64_t key_b = load_be64(st, key_at + 9);
-        const std::uint64_t node_b = load_be64(st, at + 9);
-        return key_b != node_b ? key_b > node_b : st.text[key_at + 17] >= st.text[at + 17];
-    };
 
     st.lson[key_at] = link(nil);
     st.rson[key_at] = link(nil);
-    std::int32_t matchpos = st.matchpos;
+    std::int32_t matchpos = 0;
     // The longest match so far as 8 times the bytes after the first that it
     // shares (8 * (length - 1)); -8 while no node has been met.
     std::int32_t best = -8;
     // Walk down from the root of the key's first byte, which has only a
-    // right link, to the free link where r is attached.
+    // right link, to the free link where r is attached; went_right tells
+    // which side of `parent` that is.
     std::int32_t parent = root_base + st.text[key_at];
+    bool went_right = true;
     // Positions are kept as unsigned indexes while walking: links are never
     // negative, and the offsets below then fold into the loads.
     std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
@@ -147,20 +150,20 @@ template <search what>
                 shared = shared_bits(key_a, node_a);
             }
             next = select_if_below(node_a, key_a, right_kid, left_kid);
+            went_right = node_a < key_a;
         } else {
             const std::uint64_t key_b = load_be64(st, key_at + 9);
             const std::uint64_t node_b = load_be64(st, p + 9);
-            bool go_right;
             if (key_b != node_b) {
                 shared = 64 + shared_bits(key_b, node_b);
-                go_right = key_b > node_b;
+                went_right = key_b > node_b;
             } else {
                 const std::int32_t key_last = st.text[key_at + 17];
                 const std::int32_t node_last = st.text[p + 17];
                 shared = key_last != node_last ? 128 : 136;
-                go_right = key_last >= node_last;
+                went_right = key_last >= node_last;
             }
-            next = go_right ? right_kid : left_kid;
+            next = went_right ? right_kid : left_kid;
         }
         // Only a strictly longer match replaces the one met earlier. A full
         // match is always longer than any before it.
@@ -173,32 +176,20 @@ template <search what>
         parent = static_cast<std::int32_t>(p);
         p = next;
     }
-    if (find_match) {
-        st.matchpos = matchpos;
-        st.matchlen = 1 + (best >> 3);
-    }
+    const insertion found{static_cast<std::int32_t>(p), matchpos, 1 + (best >> 3)};
     if (p == nil) {
-        // The side of the parent that is free: the one the last step took,
-        // worked out again here rather than carried through every step.
-        bool go_right = true;
-        if (parent < root_base) {
-            const auto at = static_cast<std::size_t>(parent);
-            const std::uint64_t node_a = load_be64(st, at + 1);
-            go_right = key_a != node_a ? key_a > node_a : key_after(at);
-        }
-        // Which side that is follows the text: the link is chosen without a
+        // Which side is free follows the text: the link is chosen without a
         // branch.
         lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
         lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
-        *(go_right ? right : left) = link(r);
+        *(went_right ? right : left) = link(r);
         st.dad[key_at] = link(parent);
-        return nil;
+        return found;
     }
     // Full match: r takes the old node's place, so equal strings never
     // coexist.
-    const auto old = static_cast<std::int32_t>(p);
-    replace_node(st, old, r);
-    return old;
+    replace_node(st, found.replaced, r);
+    return found;
 }
 
 // Takes ring position p out of its tree; nothing when it is in none. Writes
@@ -276,22 +267,22 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     for (std::int32_t i = 1; i <= lookahead_size; ++i) {
         insert_node<search::place>(st, r - i);
     }
-    // The node the latest insertion found equal in all 18 bytes, or nil.
-    std::int32_t replaced = insert_node<search::find_match>(st, r);
+    // The latest insertion: the match to code next, and the node it found
+    // equal in all 18 bytes.
+    insertion latest = insert_node<search::find_match>(st, r);
 
     stream_writer out{dst};
     do {
-        if (st.matchlen > len) {
-            st.matchlen = len;  // a match never runs past the input
-        }
-        if (st.matchlen <= match_threshold) {
-            st.matchlen = 1;
+        const std::int32_t matchlen = std::min(latest.matchlen, len);  // a match never runs past the input
+        std::int32_t lastmatchlen = matchlen;
+        if (matchlen <= match_threshold) {
+            lastmatchlen = 1;
             code[0] = static_cast<std::uint8_t>(code[0] | mask);
             code[codeptr++] = st.text[static_cast<std::size_t>(r)];
         } else {
             code[codeptr++] =
-                static_cast<std::uint8_t>(((st.matchpos & 0x0F) << 4) | (st.matchlen - (match_threshold + 1)));
-            code[codeptr++] = static_cast<std::uint8_t>(st.matchpos >> 4);
+                static_cast<std::uint8_t>(((latest.matchpos & 0x0F) << 4) | (matchlen - (match_threshold + 1)));
+            code[codeptr++] = static_cast<std::uint8_t>(latest.matchpos >> 4);
         }
         mask = static_cast<std::uint8_t>(mask >> 1);
         if (mask == 0) {
@@ -304,7 +295,6 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
         // leaves its tree and takes the next input byte while input remains,
         // else the look-ahead shrinks; the new position r joins its tree
         // while look-ahead remains.
-        const std::int32_t lastmatchlen = st.matchlen;
         for (std::int32_t i = 0; i < lastmatchlen; ++i) {
             delete_node(st, s);
             if (in < img.size()) {
@@ -322,23 +312,21 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
                 continue;
             }
             // In a run or a repeat the previous position's string equalled
-            // node `replaced` in all 18 bytes, so r's string shares 17 bytes
+            // node latest.replaced in all 18 bytes, so r's string shares 17 bytes
             // with the string of the position after that node. If the 18th
             // byte agrees too and that position is in a tree, the search for
             // r would end there in a full match: r takes its place at once.
             // Both strings are read at straight indexes, which continue each
             // other only when neither r nor that position starts the ring.
-            const std::int32_t next = replaced + 1;
-            if (replaced < ring_size - 1 && r != 0 && st.dad[static_cast<std::size_t>(next)] != nil &&
+            const std::int32_t next = latest.replaced + 1;
+            if (latest.replaced < ring_size - 1 && r != 0 && st.dad[static_cast<std::size_t>(next)] != nil &&
                 st.text[static_cast<std::size_t>(r) + 17] == st.text[static_cast<std::size_t>(next) + 17]) {
                 replace_node(st, next, r);
-                st.matchpos = next;
-                st.matchlen = lookahead_size;
-                replaced = next;
+                latest = {next, next, lookahead_size};
             } else if (i + 1 < lastmatchlen) {
-                replaced = insert_node<search::place>(st, r);
+                latest = insert_node<search::place>(st, r);
             } else {
-                replaced = insert_node<search::find_match>(st, r);
+                latest = insert_node<search::find_match>(st, r);
             }
         }
     } while (len > 0);

@@ -54,8 +54,6 @@ struct lz77_state {
     std::array<lz77_link, ring_size + 257> lson{};
     std::array<lz77_link, ring_size + 257> rson{};
     std::array<lz77_link, ring_size + 1> dad{};  // parent, nil when not in a tree
-    std::int32_t matchpos = 0;                   // longest match of the latest insertion
-    std::int32_t matchlen = 0;
 };
 
 enum class lz77_status {
