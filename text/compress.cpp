@@ -17,30 +17,49 @@ lz77_link link(std::int32_t at) {
     return static_cast<lz77_link>(at);
 }
 
-// Eight bytes from text[at] on as one big-endian number, so that comparing two
-// such numbers orders them like comparing the bytes one by one.
-std::uint64_t load_be64(const lz77_state& st, std::size_t at) {
-    assert(at + 8 <= st.text.size());
-    const std::uint8_t* b = st.text.data() + at;
-    return (std::uint64_t{b[0]} << 56) | (std::uint64_t{b[1]} << 48) | (std::uint64_t{b[2]} << 40) |
-           (std::uint64_t{b[3]} << 32) | (std::uint64_t{b[4]} << 24) | (std::uint64_t{b[5]} << 16) |
-           (std::uint64_t{b[6]} << 8) | std::uint64_t{b[7]};
+constexpr std::size_t last_index = ring_size + lookahead_size - 2;  // 4112, the last straight index
+
+// The ring byte at straight index i (0 to 4112).
+std::uint8_t& byte_at(lz77_state& st, std::size_t i) {
+    assert(i <= last_index);
+    return st.text[last_index - i];
 }
 
-// a < b ? if_below : otherwise, as a conditional move. The tree walk follows
-// the text, so its direction is as good as unpredictable, and a mispredicted
-// branch costs more than the whole step; compilers turn a plain ?: into a
-// branch when the surrounding code grows, so on x86-64 the move is spelt out.
-std::size_t select_if_below(std::uint64_t a, std::uint64_t b, std::size_t if_below, std::size_t otherwise) {
+// Where in `text` the eight bytes from straight index `at` on begin: the
+// last of them, as the ring is kept back to front.
+constexpr std::size_t word_at(std::size_t at) {
+    return last_index - (at + 7);
+}
+
+// Eight bytes from `text[w]` on as one number with text[w + 7] highest: the
+// straight bytes from index last_index - (w + 7) on, the first highest, so
+// that comparing two such numbers orders them like comparing the bytes one
+// by one. Compilers make this one load on little-endian machines.
+std::uint64_t load_word(const lz77_state& st, std::size_t w) {
+    assert(w + 8 <= st.text.size());
+    const std::uint8_t* b = st.text.data() + w;
+    return (std::uint64_t{b[7]} << 56) | (std::uint64_t{b[6]} << 48) | (std::uint64_t{b[5]} << 40) |
+           (std::uint64_t{b[4]} << 32) | (std::uint64_t{b[3]} << 24) | (std::uint64_t{b[2]} << 16) |
+           (std::uint64_t{b[1]} << 8) | std::uint64_t{b[0]};
+}
+
+// When a < b: first = first_if_below and second = second_if_below, as
+// conditional moves. The tree walk follows the text, so its direction is as
+// good as unpredictable, and a mispredicted branch costs more than the whole
+// step; compilers turn a plain ?: into a branch when the surrounding code
+// grows, so on x86-64 the moves are spelt out.
+void select_if_below(std::uint64_t a, std::uint64_t b, std::size_t first_if_below, std::size_t& first,
+                     std::size_t second_if_below, std::size_t& second) {
 #if defined(__GNUC__) && defined(__x86_64__)
     asm("cmp %[b], %[a]\n\t"
-        "cmovb %[if_below], %[result]"
-        : [result] "+r"(otherwise)
-        : [a] "r"(a), [b] "r"(b), [if_below] "r"(if_below)
+        "cmovb %[first_if_below], %[first]\n\t"
+        "cmovb %[second_if_below], %[second]"
+        : [first] "+r"(first), [second] "+r"(second)
+        : [a] "r"(a), [b] "r"(b), [first_if_below] "r"(first_if_below), [second_if_below] "r"(second_if_below)
         : "cc");
-    return otherwise;
 #else
-    return a < b ? if_below : otherwise;
+    first = a < b ? first_if_below : first;
+    second = a < b ? second_if_below : second;
 #endif
 }
 
@@ -121,7 +140,7 @@ template <search what>
     // The key's bytes 1 to 8 decide nearly every step; bytes 9 to 17 are read
     // only when those are all equal.
     const auto key_at = static_cast<std::size_t>(r);
-    const std::uint64_t key_a = load_be64(st, key_at + 1);
+    const std::uint64_t key_a = load_word(st, word_at(key_at + 1));
 
     st.lson[key_at] = link(nil);
     st.rson[key_at] = link(nil);
@@ -132,40 +151,44 @@ template <search what>
     // Walk down from the root of the key's first byte, which has only a
     // right link, to the free link where r is attached; went_right tells
     // which side of `parent` that is.
-    std::int32_t parent = root_base + st.text[key_at];
+    std::int32_t parent = root_base + byte_at(st, key_at);
     bool went_right = true;
     // Positions are kept as unsigned indexes while walking: links are never
     // negative, and the offsets below then fold into the loads.
     std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
+    std::size_t p_word = word_at(p + 1);  // where node p's bytes 1 to 8 are
     while (p != nil) {
-        // Both children are fetched along with the node's bytes, so the next
-        // node is known as soon as the comparison is done.
+        // Both children, and where their bytes are, are known along with the
+        // node's bytes, so the next node can be loaded as soon as the
+        // comparison is done.
         const auto left_kid = static_cast<std::size_t>(st.lson[p]);
         const auto right_kid = static_cast<std::size_t>(st.rson[p]);
         std::int32_t shared = 0;
-        std::size_t next;
-        const std::uint64_t node_a = load_be64(st, p + 1);
+        std::size_t next = left_kid;
+        std::size_t next_word = word_at(left_kid + 1);
+        const std::uint64_t node_a = load_word(st, p_word);
         // Bytes 1 to 8 nearly always settle a step; laid out as the straight
         // path of the loop.
         if (key_a != node_a) [[likely]] {
             if (find_match) {
                 shared = shared_bits(key_a, node_a);
             }
-            next = select_if_below(node_a, key_a, right_kid, left_kid);
+            select_if_below(node_a, key_a, right_kid, next, word_at(right_kid + 1), next_word);
             went_right = node_a < key_a;
         } else {
-            const std::uint64_t key_b = load_be64(st, key_at + 9);
-            const std::uint64_t node_b = load_be64(st, p + 9);
+            const std::uint64_t key_b = load_word(st, word_at(key_at + 9));
+            const std::uint64_t node_b = load_word(st, word_at(p + 9));
             if (key_b != node_b) {
                 shared = 64 + shared_bits(key_b, node_b);
                 went_right = key_b > node_b;
             } else {
-                const std::int32_t key_last = st.text[key_at + 17];
-                const std::int32_t node_last = st.text[p + 17];
+                const std::int32_t key_last = byte_at(st, key_at + 17);
+                const std::int32_t node_last = byte_at(st, p + 17);
                 shared = key_last != node_last ? 128 : 136;
                 went_right = key_last >= node_last;
             }
             next = went_right ? right_kid : left_kid;
+            next_word = word_at(next + 1);
         }
         // Only a strictly longer match replaces the one met earlier. A full
         // match is always longer than any before it.
@@ -177,6 +200,7 @@ template <search what>
         }
         parent = static_cast<std::int32_t>(p);
         p = next;
+        p_word = next_word;
     }
     const insertion found{static_cast<std::int32_t>(p), matchpos, 1 + (best >> 3)};
     if (p == nil) {
@@ -253,12 +277,13 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     std::uint8_t mask = 0x80;
     std::int32_t s = 0;
     std::int32_t r = first_position;
-    std::fill(st.text.begin(), st.text.begin() + first_position, std::uint8_t{0});
+    // Ring positions 0 to 4077, kept at the back of `text`.
+    std::fill(st.text.begin() + (last_index - (first_position - 1)), st.text.end(), std::uint8_t{0});
 
     std::size_t in = 0;
     std::int32_t len = 0;
     while (len < lookahead_size && in < img.size()) {
-        st.text[static_cast<std::size_t>(r + len)] = img[in++];
+        byte_at(st, static_cast<std::size_t>(r + len)) = img[in++];
         ++len;
     }
     if (len == 0) {
@@ -280,7 +305,7 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
         if (matchlen <= match_threshold) {
             lastmatchlen = 1;
             code[0] = static_cast<std::uint8_t>(code[0] | mask);
-            code[codeptr++] = st.text[static_cast<std::size_t>(r)];
+            code[codeptr++] = byte_at(st, static_cast<std::size_t>(r));
         } else {
             code[codeptr++] =
                 static_cast<std::uint8_t>(((latest.matchpos & 0x0F) << 4) | (matchlen - (match_threshold + 1)));
@@ -301,9 +326,9 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
             delete_node(st, s);
             if (in < img.size()) {
                 const std::uint8_t c = img[in++];
-                st.text[static_cast<std::size_t>(s)] = c;
+                byte_at(st, static_cast<std::size_t>(s)) = c;
                 if (s < lookahead_size - 1) {
-                    st.text[static_cast<std::size_t>(s + ring_size)] = c;
+                    byte_at(st, static_cast<std::size_t>(s + ring_size)) = c;
                 }
             } else {
                 --len;
@@ -322,7 +347,7 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
             // other only when neither r nor that position starts the ring.
             const std::int32_t next = latest.replaced + 1;
             if (latest.replaced < ring_size - 1 && r != 0 && st.dad[static_cast<std::size_t>(next)] != nil &&
-                st.text[static_cast<std::size_t>(r) + 17] == st.text[static_cast<std::size_t>(next) + 17]) {
+                byte_at(st, static_cast<std::size_t>(r) + 17) == byte_at(st, static_cast<std::size_t>(next) + 17)) {
                 replace_node(st, next, r);
                 latest = {next, next, lookahead_size};
             } else if (i + 1 < lastmatchlen) {

@@ -38,15 +38,18 @@ using lz77_link = std::uint16_t;
 // The encoder's ring and trees. A value-initialised record is the state at the
 // start of a run. Keep ONE record for the whole run and pass it to every call:
 // each call clears the trees and ring positions 0 to 4077, but positions 4078
-// to 4112 of `text` keep what the previous call left there. Near the end of an
+// to 4112 of the ring keep what the previous call left there. Near the end of an
 // input the tree search compares bytes beyond the valid look-ahead and so reads
 // those leftovers, which can change the position bytes of a final match (never
 // its length, nor the decoded text). Callers that must reproduce a run's chunk
 // files byte for byte therefore call with the same inputs in the same order on
 // one record. About 30 KB: hold it in a std::unique_ptr or a static.
 struct lz77_state {
-    // Ring positions 0 to 4095; positions 4096 to 4112 repeat ring positions
-    // 0 to 16 so that 18 bytes from any position read as one straight run.
+    // Ring positions 0 to 4095, then 4096 to 4112 repeating ring positions 0
+    // to 16 so that 18 bytes from any position read as one straight run; kept
+    // back to front: straight index i is text[4112 - i]. That way eight bytes
+    // of a string load as one little-endian number that orders like the bytes
+    // compared one by one.
     std::array<std::uint8_t, ring_size + lookahead_size - 1> text{};
     // Children of each position (entry 4096 is nil's); entry 4097 + b of
     // rson holds the top of the tree for first byte b. Roots have no left
