@@ -338,12 +338,12 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
                 continue;
             }
             // In a run or a repeat the previous position's string equalled
-            // node latest.replaced in all 18 bytes, so r's string shares 17 bytes
-            // with the string of the position after that node. If the 18th
-            // byte agrees too and that position is in a tree, the search for
-            // r would end there in a full match: r takes its place at once.
-            // Both strings are read at straight indexes, which continue each
-            // other only when neither r nor that position starts the ring.
+            // that of position latest.replaced in all 18 bytes, so r's string
+            // shares 17 bytes with the string of the position after it. If the
+            // 18th byte agrees too and that position is in a tree, the search
+            // for r would end there in a full match: r takes its place at
+            // once. Both strings are read at straight indexes, which continue
+            // each other only when neither r nor that position starts the ring.
             const std::int32_t next = latest.replaced + 1;
             if (latest.replaced < ring_size - 1 && r != 0 && st.dad[node_of(next)] != none &&
                 byte_at(st, static_cast<std::size_t>(r) + 17) == byte_at(st, static_cast<std::size_t>(next) + 17)) {
