@@ -1,8 +1,10 @@
 // Compress-then-decompress on one encoder state over several calls, as a run
-// of chunks is coded: every stream must decode alone to its input, stay within
-// the size bound, and a call with too little room must report it, write only
-// the room, and leave the state as a call with enough room does.
+// of chunks is coded: every stream must equal the plain reference encoder's
+// for the same calls, decode alone to its input, stay within the size bound,
+// and a call with too little room must report it, write only the room, and
+// leave the state as a call with enough room does.
 #include "compress.hpp"
+#include "lz77_reference.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -34,6 +36,10 @@ void round_trip(compress::lz77_state& st, std::span<const std::uint8_t> in) {
     out.resize(res.size);
     check(in.empty() == out.empty());
 
+    std::vector<std::uint8_t> reference(compress::lz77_max_compressed_size(in.size()));
+    reference.resize(lz77_reference::compress(in, reference));
+    check(out == reference);
+
     const auto dec = compress::lz77_decompress(out, in.size());
     check(dec.status == compress::lz77_decode_status::ok);
     check(std::equal(dec.bytes.begin(), dec.bytes.end(), in.begin(), in.end()));
@@ -61,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t calls = 1 + data[0] % 4;
     const std::span<const std::uint8_t> rest(data + 1, size - 1);
     auto st = std::make_unique<compress::lz77_state>();
+    lz77_reference::reset();
     const std::size_t piece = rest.size() / calls;
     for (std::size_t k = 0; k < calls; ++k) {
         const std::size_t len = k + 1 == calls ? rest.size() - k * piece : piece;

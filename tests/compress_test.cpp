@@ -1,4 +1,5 @@
 #include "compress.hpp"
+#include "lz77_reference.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,6 @@
 #include <string>
 #include <tuple>
 #include <vector>
-
-#ifdef PALMPORT_CLASSIC_LZSS
-extern "C" std::size_t lzss_classic_compress(const unsigned char* in, std::size_t n, unsigned char* out);
-#endif
 
 namespace {
 
@@ -275,34 +272,61 @@ TEST(Lz77CarriedState, LeftoverBytesMoveFinalMatchOnly) {
     EXPECT_EQ(decode_ok(carried), tail);
 }
 
-#ifdef PALMPORT_CLASSIC_LZSS
-// The classic encoder keeps its tables for the process, like ours: after one
-// call of 35 bytes or more both hold the same leftovers, and from then on
-// every call must give the same stream.
-TEST(Lz77Classic, SameStreamsAcrossASequence) {
-    std::vector<bytes> inputs{text_like(64, 100)};
-    for (std::uint32_t seed = 1; seed <= 60; ++seed) {
-        switch (seed % 5) {
+// The plain reference encoder and ours, both from a fresh start, are given the
+// same inputs in the same order and must write the same streams: short inputs
+// that read what earlier calls left in the ring, text, random bytes, runs that
+// end in other bytes, short periods, and inputs of several hundred KB.
+TEST(Lz77Reference, SameStreamsAcrossASequence) {
+    std::vector<bytes> inputs;
+    for (std::uint32_t seed = 1; seed <= 72; ++seed) {
+        const auto b = static_cast<std::uint8_t>(seed % 3 == 0 ? 0 : 0x81);
+        switch (seed % 6) {
         case 0: inputs.push_back(random_bytes(seed * 37 % 5000, seed)); break;
         case 1: inputs.push_back(repeat(seed % 25, static_cast<std::uint8_t>(seed % 3))); break;
         case 2: inputs.push_back(concat(text_like(seed * 13, seed), repeat(seed % 7, 0))); break;
-        default: inputs.push_back(text_like(1000 + seed * 151 % 7000, seed)); break;
+        case 3: inputs.push_back(text_like(1000 + seed * 151 % 7000, seed)); break;
+        case 4:
+            inputs.push_back(concat(concat(repeat(seed * 97 % 5000, b), text_like(40, seed)), repeat(seed * 31 % 90, b)));
+            break;
+        default: {
+            const bytes unit = text_like(1 + seed % 40, seed);
+            bytes v;
+            while (v.size() < 9000) {
+                v.insert(v.end(), unit.begin(), unit.end());
+            }
+            inputs.push_back(v);
+            break;
+        }
         }
     }
+    // Inputs of 19 to 35 bytes reach ring position 0 only after they have run
+    // out, when the copies of positions 0 to 16 still hold the previous call's
+    // bytes.
+    for (std::uint32_t n = 19; n <= 35; ++n) {
+        bytes bits = random_bytes(5000, n);
+        for (auto& b : bits) {
+            b &= 1;
+        }
+        inputs.push_back(bits);
+        bytes nearly_zero(n, 0);
+        nearly_zero[n % 8] = 1;
+        inputs.push_back(nearly_zero);
+    }
     inputs.push_back(text_like(300000, 7));
+    inputs.push_back(random_bytes(200000, 8));
+    inputs.push_back(repeat(100000, 0));
+    inputs.push_back(repeat(70000, 0x81));
+    inputs.push_back(repeat(5, 0));
+
+    lz77_reference::reset();
     auto st = fresh_state();
     for (std::size_t k = 0; k < inputs.size(); ++k) {
         const bytes& in = inputs[k];
-        bytes classic(compress::lz77_max_compressed_size(in.size()) + 1);
-        classic.resize(lzss_classic_compress(in.data(), in.size(), classic.data()));
-        ASSERT_EQ(encode(*st, in), classic) << "call " << k << ", " << in.size() << " bytes";
+        bytes reference(compress::lz77_max_compressed_size(in.size()));
+        reference.resize(lz77_reference::compress(in, reference));
+        ASSERT_EQ(encode(*st, in), reference) << "call " << k << ", " << in.size() << " bytes";
     }
 }
-#else
-TEST(Lz77Classic, SameStreamsAcrossASequence) {
-    GTEST_SKIP() << "classic encoder source not found next to the project";
-}
-#endif
 
 // ---- Decoder on damaged or hostile streams ----
 

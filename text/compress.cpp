@@ -9,146 +9,234 @@ namespace compress {
 namespace {
 
 constexpr std::int32_t ring_mask = ring_size - 1;
-constexpr std::int32_t root_base = ring_size + 1;  // root of first byte b is root_base + b
+constexpr std::size_t last_index = ring_size + lookahead_size - 2;  // 4112, the last straight index
 
-// A ring position or root as stored in a link table.
-lz77_link link(std::int32_t at) {
-    assert(at >= 0 && at <= ring_size + 256);
-    return static_cast<lz77_link>(at);
+// Tree nodes are numbered so that a node's number is also where its bytes
+// are: ring position p is node 4104 - p, and the ring is kept back to front
+// (straight index i at text[4112 - i]), so node n's string has byte 0 at
+// text[n + 8], bytes 1 to 8 at text[n] to text[n + 7] (byte 1 highest, ready
+// to load as one ordered number), bytes 9 to 16 at text[n - 8] and byte 17 at
+// text[n - 9].
+constexpr std::size_t none = 0;          // no node: no child, no parent, not in a tree
+constexpr std::size_t first_root = 4105;  // the root of first byte b is first_root + b
+
+constexpr std::size_t node_of(std::int32_t p) {
+    return last_index - 8 - static_cast<std::size_t>(p);  // where p's bytes 1 to 8 begin
+}
+constexpr std::int32_t position_of(std::size_t n) {
+    return static_cast<std::int32_t>(node_of(0) - n);
+}
+static_assert(node_of(ring_size - 1) > none && node_of(0) + 8 == last_index && node_of(0) < first_root);
+
+// A node number as stored in a link table.
+lz77_link link(std::size_t n) {
+    assert(n < first_root + 256);
+    return static_cast<lz77_link>(n);
 }
 
-// Eight bytes from text[at] on as one big-endian number, so that comparing two
-// such numbers orders them like comparing the bytes one by one.
-std::uint64_t load_be64(const lz77_state& st, std::size_t at) {
-    assert(at + 8 <= st.text.size());
-    const std::uint8_t* b = st.text.data() + at;
-    return (std::uint64_t{b[0]} << 56) | (std::uint64_t{b[1]} << 48) | (std::uint64_t{b[2]} << 40) |
-           (std::uint64_t{b[3]} << 32) | (std::uint64_t{b[4]} << 24) | (std::uint64_t{b[5]} << 16) |
-           (std::uint64_t{b[6]} << 8) | std::uint64_t{b[7]};
+// The ring byte at straight index i (0 to 4112).
+std::uint8_t& byte_at(lz77_state& st, std::size_t i) {
+    assert(i <= last_index);
+    return st.text[last_index - i];
 }
 
-// Which of the 8 bytes (0 = the first) is the first to differ; a != b.
-std::int32_t first_difference(std::uint64_t a, std::uint64_t b) {
-    return std::countl_zero(a ^ b) / 8;
+// Eight bytes from text[w] on as one number with text[w + 7] highest; for
+// w = node n that is the node's bytes 1 to 8, the first highest, so comparing
+// two such numbers orders the strings like comparing the bytes one by one.
+// Compilers make this one load on little-endian machines.
+std::uint64_t load_word(const lz77_state& st, std::size_t w) {
+    assert(w + 8 <= st.text.size());
+    const std::uint8_t* b = st.text.data() + w;
+    return (std::uint64_t{b[7]} << 56) | (std::uint64_t{b[6]} << 48) | (std::uint64_t{b[5]} << 40) |
+           (std::uint64_t{b[4]} << 32) | (std::uint64_t{b[3]} << 24) | (std::uint64_t{b[2]} << 16) |
+           (std::uint64_t{b[1]} << 8) | std::uint64_t{b[0]};
+}
+
+// a < b ? if_below : otherwise, as a conditional move. The tree walk follows
+// the text, so its direction is as good as unpredictable, and a mispredicted
+// branch costs more than the whole step; compilers turn a plain ?: into a
+// branch when the surrounding code grows, so on x86-64 the move is spelt out.
+std::size_t select_if_below(std::uint64_t a, std::uint64_t b, std::size_t if_below, std::size_t otherwise) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmp %[b], %[a]\n\t"
+        "cmovb %[if_below], %[result]"
+        : [result] "+r"(otherwise)
+        : [a] "r"(a), [b] "r"(b), [if_below] "r"(if_below)
+        : "cc");
+    return otherwise;
+#else
+    return a < b ? if_below : otherwise;
+#endif
+}
+
+// The bytes two strings share before their first difference among eight,
+// times 8: the leading zero bits of a ^ b rounded down to whole bytes. a != b.
+std::int32_t shared_bits(std::uint64_t a, std::uint64_t b) {
+    return std::countl_zero(a ^ b) & 0x38;
+}
+
+// When shared > best: best = shared and n = node, as conditional moves (see
+// select_if_below); whether a node beats the best so far is hard to predict.
+void keep_longer(std::int32_t shared, std::size_t node, std::int32_t& best, std::size_t& n) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmp %[best], %[shared]\n\t"
+        "cmovg %[shared], %[best]\n\t"
+        "cmovg %[node], %[n]"
+        : [best] "+r"(best), [n] "+r"(n)
+        : [shared] "r"(shared), [node] "r"(node)
+        : "cc");
+#else
+    n = shared > best ? node : n;
+    best = shared > best ? shared : best;
+#endif
 }
 
 // The link of `parent` (a node or a root) that points to `child`: the right
 // link when it does, else the left. Chosen without a branch; a root's unused
 // left entry exists, so both candidates are always in the tables.
-lz77_link& link_to(lz77_state& st, std::int32_t parent, std::int32_t child) {
-    lz77_link* const right = &st.rson[static_cast<std::size_t>(parent)];
-    lz77_link* const left = &st.lson[static_cast<std::size_t>(parent)];
+lz77_link& link_to(lz77_state& st, std::size_t parent, std::size_t child) {
+    lz77_link* const right = &st.rson[parent];
+    lz77_link* const left = &st.lson[parent];
     return *(*right == child ? right : left);
 }
 
 // Empties every tree: no root has a child and no position is in a tree. The
 // child links of positions are set when a position is inserted.
 void init_tree(lz77_state& st) {
-    std::fill(st.rson.begin() + root_base, st.rson.end(), link(nil));
-    std::fill(st.dad.begin(), st.dad.begin() + ring_size, link(nil));
+    std::fill(st.rson.begin() + first_root, st.rson.end(), link(none));
+    std::fill(st.dad.begin(), st.dad.begin() + first_root, link(none));
 }
 
-// Inserts ring position r (0 to 4095) into the tree of its first byte and
-// leaves the longest match met on the way in matchpos and matchlen. Bytes 1 to
-// 17 of a string are read at straight indexes (up to 4112), never wrapped. Of
-// equally long candidates the first met stays the match; a node equal in all
-// 18 bytes is replaced by r.
-void insert_node(lz77_state& st, std::int32_t r) {
-    assert(r >= 0 && r < ring_size);
-    // The key's bytes 1-8, 9-16 and 17 are the same at every node of the path.
-    const auto key_at = static_cast<std::size_t>(r);
-    const std::uint64_t key_a = load_be64(st, key_at + 1);
-    const std::uint64_t key_b = load_be64(st, key_at + 9);
-    const std::int32_t key_last = st.text[static_cast<std::size_t>(r) + 17];
+// Puts node r in node old's place in its tree; old leaves the tree. r's string
+// equals old's in all 18 bytes, so the order of the tree is kept.
+void replace_node(lz77_state& st, std::size_t old, std::size_t r) {
+    const std::size_t parent = st.dad[old];
+    const std::size_t left = st.lson[old];
+    const std::size_t right = st.rson[old];
+    st.dad[r] = link(parent);
+    st.lson[r] = link(left);
+    st.rson[r] = link(right);
+    st.dad[left] = link(r);
+    st.dad[right] = link(r);
+    link_to(st, parent, old) = link(r);
+    st.dad[old] = link(none);
+}
 
-    st.lson[r] = link(nil);
-    st.rson[r] = link(nil);
-    std::int32_t matchpos = st.matchpos;
-    std::int32_t matchlen = 0;
+// What an insertion looks for: only the insertion just before an item is
+// coded needs the longest match; the others only place the position.
+enum class search { place, find_match };
+
+// The outcome of an insertion, in ring positions.
+struct insertion {
+    std::int32_t replaced;  // the position equal to r in all 18 bytes, now out of its tree; ring_size if none
+    std::int32_t matchpos;  // the longest match met (search::find_match only)
+    std::int32_t matchlen;  // its length, 0 when the tree was empty
+};
+
+// Inserts ring position r (0 to 4095) into the tree of its first byte; with
+// search::find_match it also finds the longest match met on the way. Bytes 1
+// to 17 of a string are read at straight indexes (up to 4112), never wrapped.
+// Of equally long candidates the first met stays the match; a node equal in
+// all 18 bytes is replaced by r. Inlined into the encoder's loop, where it
+// runs once per input byte.
+template <search what>
+[[gnu::always_inline]] inline insertion insert_node(lz77_state& st, std::int32_t r) {
+    assert(r >= 0 && r < ring_size);
+    constexpr bool find_match = what == search::find_match;
+    const std::size_t key = node_of(r);
+    // The key's bytes 1 to 8 decide nearly every step; bytes 9 to 17 are read
+    // only when those are all equal.
+    const std::uint64_t key_a = load_word(st, key);
+
+    st.lson[key] = link(none);
+    st.rson[key] = link(none);
+    std::size_t match = none;
+    // The longest match so far as 8 times the bytes after the first that it
+    // shares (8 * (length - 1)); -8 while no node has been met.
+    std::int32_t best = -8;
     // Walk down from the root of the key's first byte, which has only a
-    // right link, to the free link where r is attached.
-    std::int32_t parent = root_base + st.text[static_cast<std::size_t>(r)];
-    bool go_right = true;
-    // Positions are kept as unsigned indexes while walking: links are never
-    // negative, and the offsets below then fold into the loads.
-    std::size_t p = static_cast<std::size_t>(st.rson[static_cast<std::size_t>(parent)]);
-    while (p != nil) {
+    // right link, to the free link where r is attached; went_right tells
+    // which side of `parent` that is.
+    std::size_t parent = first_root + st.text[key + 8];
+    bool went_right = true;
+    std::size_t p = st.rson[parent];
+    while (p != none) {
         // Both children are fetched along with the node's bytes, so the next
-        // node is known as soon as the comparison is done.
-        const auto left_kid = static_cast<std::size_t>(st.lson[p]);
-        const auto right_kid = static_cast<std::size_t>(st.rson[p]);
-        // i: the number of leading bytes the key shares with node p (byte 0
-        // always matches inside one tree); go_right: the key sorts after p.
-        std::int32_t i;
-        const std::uint64_t node_a = load_be64(st, p + 1);
-        if (key_a != node_a) {
-            i = 1 + first_difference(key_a, node_a);
-            go_right = key_a > node_a;
-        } else {
-            const std::uint64_t node_b = load_be64(st, p + 9);
-            if (key_b != node_b) {
-                i = 9 + first_difference(key_b, node_b);
-                go_right = key_b > node_b;
-            } else {
-                const std::int32_t node_last = st.text[p + 17];
-                i = key_last != node_last ? 17 : 18;
-                go_right = key_last >= node_last;
+        // node can be loaded as soon as the comparison is done.
+        const std::size_t left_kid = st.lson[p];
+        const std::size_t right_kid = st.rson[p];
+        std::int32_t shared = 0;
+        std::size_t next;
+        const std::uint64_t node_a = load_word(st, p);
+        // Bytes 1 to 8 nearly always settle a step; laid out as the straight
+        // path of the loop.
+        if (key_a != node_a) [[likely]] {
+            if (find_match) {
+                shared = shared_bits(key_a, node_a);
             }
+            next = select_if_below(node_a, key_a, right_kid, left_kid);
+            went_right = node_a < key_a;
+        } else {
+            const std::uint64_t key_b = load_word(st, key - 8);
+            const std::uint64_t node_b = load_word(st, p - 8);
+            if (key_b != node_b) {
+                shared = 64 + shared_bits(key_b, node_b);
+                went_right = key_b > node_b;
+            } else {
+                const std::int32_t key_last = st.text[key - 9];
+                const std::int32_t node_last = st.text[p - 9];
+                shared = key_last != node_last ? 128 : 136;
+                went_right = key_last >= node_last;
+            }
+            next = went_right ? right_kid : left_kid;
         }
-        // Only a strictly longer match replaces the one met earlier. Whether
-        // it does is hard to predict, so the update is done with a mask
-        // rather than a branch. A full match is always longer than any
-        // before it.
-        const std::int32_t longer = -static_cast<std::int32_t>(i > matchlen);  // all ones or zero
-        matchpos ^= (matchpos ^ static_cast<std::int32_t>(p)) & longer;
-        matchlen ^= (matchlen ^ i) & longer;
-        if (i >= lookahead_size) {
+        // Only a strictly longer match replaces the one met earlier. A full
+        // match is always longer than any before it.
+        if (find_match) {
+            keep_longer(shared, p, best, match);
+        }
+        if (shared == 136) {
             break;
         }
-        parent = static_cast<std::int32_t>(p);
-        // The side follows the text and is hard to predict: select without
-        // a branch.
-        p = go_right ? right_kid : left_kid;
+        parent = p;
+        p = next;
     }
-    st.matchpos = matchpos;
-    st.matchlen = matchlen;
-    if (p == nil) {
-        (go_right ? st.rson[parent] : st.lson[parent]) = link(r);
-        st.dad[r] = link(parent);
-        return;
+    const insertion found{p == none ? ring_size : position_of(p), position_of(match), 1 + (best >> 3)};
+    if (p == none) {
+        // Which side is free follows the text: the link is chosen without a
+        // branch.
+        lz77_link* const right = &st.rson[parent];
+        lz77_link* const left = &st.lson[parent];
+        *(went_right ? right : left) = link(key);
+        st.dad[key] = link(parent);
+        return found;
     }
     // Full match: r takes the old node's place, so equal strings never
     // coexist.
-    const auto old = static_cast<std::int32_t>(p);
-    st.dad[r] = st.dad[old];
-    st.lson[r] = st.lson[old];
-    st.rson[r] = st.rson[old];
-    st.dad[st.lson[old]] = link(r);
-    st.dad[st.rson[old]] = link(r);
-    link_to(st, st.dad[old], old) = link(r);
-    st.dad[old] = link(nil);
+    replace_node(st, p, key);
+    return found;
 }
 
-// Takes ring position p out of its tree; nothing when it is in none. Writes
-// through a nil link land in the spare entry dad[nil], which is never read as
-// a parent.
-void delete_node(lz77_state& st, std::int32_t p) {
-    assert(p >= 0 && p < ring_size);
-    if (st.dad[p] == nil) {
+// Takes ring position s out of its tree; nothing when it is in none. Writes
+// through an empty link land in dad[none], which is never read as a parent.
+void delete_node(lz77_state& st, std::int32_t s) {
+    assert(s >= 0 && s < ring_size);
+    const std::size_t p = node_of(s);
+    if (st.dad[p] == none) {
         return;
     }
-    std::int32_t q;
-    if (st.rson[p] == nil) {
+    std::size_t q;
+    if (st.rson[p] == none) {
         q = st.lson[p];
-    } else if (st.lson[p] == nil) {
+    } else if (st.lson[p] == none) {
         q = st.rson[p];
     } else {
         q = st.lson[p];
-        if (st.rson[q] != nil) {
+        if (st.rson[q] != none) {
             // The rightmost node of p's left subtree takes p's place.
             do {
                 q = st.rson[q];
-            } while (st.rson[q] != nil);
+            } while (st.rson[q] != none);
             st.rson[st.dad[q]] = st.lson[q];
             st.dad[st.lson[q]] = st.dad[q];
             st.lson[q] = st.lson[p];
@@ -159,7 +247,7 @@ void delete_node(lz77_state& st, std::int32_t p) {
     }
     st.dad[q] = st.dad[p];
     link_to(st, st.dad[p], p) = link(q);
-    st.dad[p] = link(nil);
+    st.dad[p] = link(none);
 }
 
 // Appends whole groups to the caller's buffer, counting every byte but
@@ -188,12 +276,13 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     std::uint8_t mask = 0x80;
     std::int32_t s = 0;
     std::int32_t r = first_position;
-    std::fill(st.text.begin(), st.text.begin() + first_position, std::uint8_t{0});
+    // Ring positions 0 to 4077, kept at the back of `text`.
+    std::fill(st.text.begin() + (last_index - (first_position - 1)), st.text.end(), std::uint8_t{0});
 
     std::size_t in = 0;
     std::int32_t len = 0;
     while (len < lookahead_size && in < img.size()) {
-        st.text[static_cast<std::size_t>(r + len)] = img[in++];
+        byte_at(st, static_cast<std::size_t>(r + len)) = img[in++];
         ++len;
     }
     if (len == 0) {
@@ -202,23 +291,24 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
     // The 18 positions before the first byte are zeros that the first
     // matches may use.
     for (std::int32_t i = 1; i <= lookahead_size; ++i) {
-        insert_node(st, r - i);
+        insert_node<search::place>(st, r - i);
     }
-    insert_node(st, r);
+    // The latest insertion: the match to code next, and the node it found
+    // equal in all 18 bytes.
+    insertion latest = insert_node<search::find_match>(st, r);
 
     stream_writer out{dst};
     do {
-        if (st.matchlen > len) {
-            st.matchlen = len;  // a match never runs past the input
-        }
-        if (st.matchlen <= match_threshold) {
-            st.matchlen = 1;
+        const std::int32_t matchlen = std::min(latest.matchlen, len);  // a match never runs past the input
+        std::int32_t lastmatchlen = matchlen;
+        if (matchlen <= match_threshold) {
+            lastmatchlen = 1;
             code[0] = static_cast<std::uint8_t>(code[0] | mask);
-            code[codeptr++] = st.text[static_cast<std::size_t>(r)];
+            code[codeptr++] = byte_at(st, static_cast<std::size_t>(r));
         } else {
             code[codeptr++] =
-                static_cast<std::uint8_t>(((st.matchpos & 0x0F) << 4) | (st.matchlen - (match_threshold + 1)));
-            code[codeptr++] = static_cast<std::uint8_t>(st.matchpos >> 4);
+                static_cast<std::uint8_t>(((latest.matchpos & 0x0F) << 4) | (matchlen - (match_threshold + 1)));
+            code[codeptr++] = static_cast<std::uint8_t>(latest.matchpos >> 4);
         }
         mask = static_cast<std::uint8_t>(mask >> 1);
         if (mask == 0) {
@@ -227,27 +317,42 @@ lz77_result lz77_compress(lz77_state& st, std::span<const std::uint8_t> img, std
             codeptr = 1;
             mask = 0x80;
         }
-        // Slide the window over the bytes just coded, reading a new byte for
-        // each while input remains, then shrink the look-ahead.
-        const std::int32_t lastmatchlen = st.matchlen;
-        std::int32_t i = 0;
-        for (; i < lastmatchlen && in < img.size(); ++i) {
-            const std::uint8_t c = img[in++];
+        // Slide the window over the bytes just coded: the oldest position
+        // leaves its tree and takes the next input byte while input remains,
+        // else the look-ahead shrinks; the new position r joins its tree
+        // while look-ahead remains.
+        for (std::int32_t i = 0; i < lastmatchlen; ++i) {
             delete_node(st, s);
-            st.text[static_cast<std::size_t>(s)] = c;
-            if (s < lookahead_size - 1) {
-                st.text[static_cast<std::size_t>(s + ring_size)] = c;
+            if (in < img.size()) {
+                const std::uint8_t c = img[in++];
+                byte_at(st, static_cast<std::size_t>(s)) = c;
+                if (s < lookahead_size - 1) {
+                    byte_at(st, static_cast<std::size_t>(s + ring_size)) = c;
+                }
+            } else {
+                --len;
             }
             s = (s + 1) & ring_mask;
             r = (r + 1) & ring_mask;
-            insert_node(st, r);
-        }
-        for (; i < lastmatchlen; ++i) {
-            delete_node(st, s);
-            s = (s + 1) & ring_mask;
-            r = (r + 1) & ring_mask;
-            if (--len > 0) {
-                insert_node(st, r);
+            if (len == 0) {
+                continue;
+            }
+            // In a run or a repeat the previous position's string equalled
+            // that of position latest.replaced in all 18 bytes, so r's string
+            // shares 17 bytes with the string of the position after it. If the
+            // 18th byte agrees too and that position is in a tree, the search
+            // for r would end there in a full match: r takes its place at
+            // once. Both strings are read at straight indexes, which continue
+            // each other only when neither r nor that position starts the ring.
+            const std::int32_t next = latest.replaced + 1;
+            if (latest.replaced < ring_size - 1 && r != 0 && st.dad[node_of(next)] != none &&
+                byte_at(st, static_cast<std::size_t>(r) + 17) == byte_at(st, static_cast<std::size_t>(next) + 17)) {
+                replace_node(st, node_of(next), node_of(r));
+                latest = {next, next, lookahead_size};
+            } else if (i + 1 < lastmatchlen) {
+                latest = insert_node<search::place>(st, r);
+            } else {
+                latest = insert_node<search::find_match>(st, r);
             }
         }
     } while (len > 0);

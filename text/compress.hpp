@@ -22,7 +22,6 @@ namespace compress {
 inline constexpr std::int32_t ring_size = 4096;
 inline constexpr std::int32_t lookahead_size = 18;  // longest match
 inline constexpr std::int32_t match_threshold = 2;  // matches this short go out as literals
-inline constexpr std::int32_t nil = ring_size;      // no child, no parent, not in a tree
 inline constexpr std::int32_t first_position = ring_size - lookahead_size;  // 4078
 
 // Longest stream for `n` input bytes: all literals, one flag byte per eight.
@@ -30,31 +29,35 @@ constexpr std::size_t lz77_max_compressed_size(std::size_t n) {
     return n + n / 8 + (n % 8 != 0 ? 1 : 0);
 }
 
-// A tree link: a ring position 0 to 4095, nil, or a root 4097 to 4352. 16 bits
-// keep the tables small enough to stay in the first-level cache.
-using lz77_link = std::int16_t;
+// A tree link: a node number (see lz77_state). 16 bits keep the tables small
+// enough to stay in the first-level cache; unsigned, a link widens to an
+// index at no cost.
+using lz77_link = std::uint16_t;
 
 // The encoder's ring and trees. A value-initialised record is the state at the
 // start of a run. Keep ONE record for the whole run and pass it to every call:
 // each call clears the trees and ring positions 0 to 4077, but positions 4078
-// to 4112 of `text` keep what the previous call left there. Near the end of an
+// to 4112 of the ring keep what the previous call left there. Near the end of an
 // input the tree search compares bytes beyond the valid look-ahead and so reads
 // those leftovers, which can change the position bytes of a final match (never
 // its length, nor the decoded text). Callers that must reproduce a run's chunk
 // files byte for byte therefore call with the same inputs in the same order on
 // one record. About 30 KB: hold it in a std::unique_ptr or a static.
 struct lz77_state {
-    // Ring positions 0 to 4095; positions 4096 to 4112 repeat ring positions
-    // 0 to 16 so that 18 bytes from any position read as one straight run.
+    // Ring positions 0 to 4095, then 4096 to 4112 repeating ring positions 0
+    // to 16 so that 18 bytes from any position read as one straight run; kept
+    // back to front: straight index i is text[4112 - i]. That way eight bytes
+    // of a string load as one little-endian number that orders like the bytes
+    // compared one by one.
     std::array<std::uint8_t, ring_size + lookahead_size - 1> text{};
-    // Children of each position (entry 4096 is nil's); entry 4097 + b of
-    // rson holds the top of the tree for first byte b. Roots have no left
-    // child: their lson entries only keep the two tables the same shape.
-    std::array<lz77_link, ring_size + 257> lson{};
-    std::array<lz77_link, ring_size + 257> rson{};
-    std::array<lz77_link, ring_size + 1> dad{};  // parent, nil when not in a tree
-    std::int32_t matchpos = 0;                   // longest match of the latest insertion
-    std::int32_t matchlen = 0;
+    // The trees, indexed by node number: ring position p is node 4104 - p, so
+    // that the bytes 1 to 8 of node n's string start at text[n]; 0 is no node
+    // (its parent entry takes writes made through empty links), and 4105 + b
+    // is the root of the tree for first byte b, whose right link holds the
+    // top of that tree.
+    std::array<lz77_link, 4105 + 256> lson{};
+    std::array<lz77_link, 4105 + 256> rson{};
+    std::array<lz77_link, 4105 + 256> dad{};  // parent, 0 when not in a tree
 };
 
 enum class lz77_status {
