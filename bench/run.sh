@@ -109,12 +109,35 @@ encoder_whole_process() {
     done
 }
 
-sections=(encoder_in_process encoder_whole_process)
+# ---- cutter as a whole against its encoder alone ----
+
+# The k-th wall time (ms) of every benchmark in cutter_bench's CSV, as lines
+# "name k time".
+cutter_times() {
+    awk -F, '$1 ~ /real_time"$/ { name = $1; gsub(/"|\/.*/, "", name); print name, ++k[name], $3 }'
+}
+
+cutter_whole_program() {
+    local rounds=7
+    heading "cutter, maximal library (576 strings x 3999 code units) in a folder in memory: time / baseline's time, at most the target ($rounds interleaved rounds)"
+    "$build/bench/cutter_bench" --benchmark_filter='BM_(cutter_program|cutter_rerun|encoder_alone)/' \
+        --benchmark_repetitions="$rounds" --benchmark_enable_random_interleaving=true --benchmark_format=csv \
+        2>/dev/null | cutter_times >"$work/cutter.txt"
+    ratio_of() {
+        awk -v a="$1" -v b="$2" '{ t[$1, $2] = $3; n[$1] = $2 }
+            END { for (k = 1; k <= n[a]; k++) if (t[b, k] > 0) printf "%.4f\n", t[a, k] / t[b, k] }' "$work/cutter.txt"
+    }
+    ratio_of BM_cutter_program BM_encoder_alone | row "whole program / encoder alone" "target 1.15"
+    ratio_of BM_cutter_rerun BM_cutter_program | row "rerun into its own chunk files / fresh run" "target 1.10"
+}
+
+sections=(${PALMPORT_BENCH_SECTIONS:-encoder_in_process encoder_whole_process cutter_whole_program})
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target compress_bench lz77_file lz77_file_reference >/dev/null
+cmake --build --preset default --target compress_bench lz77_file lz77_file_reference cutter_bench cutter >/dev/null
 printf 'palmport benchmarks, %s, %s CPUs\n' "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc)"
-printf '  ratio = the baseline'"'"'s time / the measured time (above 1: faster)\n'
+printf '  speed-ups: the baseline'"'"'s time / the measured time (above 1: faster)\n'
+printf '  costs: the measured time / the baseline'"'"'s time (at most the target)\n'
 printf '  %-44s %8s %8s %8s\n' "" median lowest highest
 for section in "${sections[@]}"; do
     "$section"

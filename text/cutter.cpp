@@ -259,7 +259,7 @@ int convert(std::FILE* fp, const RESINFO& r, std::string_view id, compress::lz77
             continue;
         }
         std::fprintf(stderr, "%s (size = %d)\n", fname.c_str(), static_cast<int>(size));
-        block.assign(size, 0);
+        block.resize(size);  // every byte is read into it
         read_string_text(mb, i, block);
         reset_unmapped_count();
         std::size_t buflen = get_script(block, txtbuf);
@@ -314,10 +314,14 @@ int cutter_main(int argc, char** argv) {
         throw common::fatal_error(std::string(usage_text));
     }
     const std::string library = argv[1];
+    // The strings are read one after another: in large pieces, not 4 KiB.
+    // The buffer outlives the stream that uses it (declared first).
+    std::vector<char> read_buffer(256 * 1024);
     common::file_ptr fp = common::open_read_regular(library);
     if (!fp) {
         throw common::fatal_error("Can't open " + library + ".");
     }
+    std::setvbuf(fp.get(), read_buffer.data(), _IOFBF, read_buffer.size());
     common::name_input(library, [&] { return scan_dll(fp.get(), *rlist); });
     make_u2e_table(argv[2]);
     // One encoder record for the whole run, value-initialised: the chunk
