@@ -115,12 +115,16 @@ namespace {
 #ifdef _WIN32
 using stat_buf = struct _stat64;
 int stat_open(int fd, stat_buf* st) { return _fstat64(fd, st); }
+int stat_path(const std::string& path, stat_buf* st) { return _stat64(path.c_str(), st); }
+bool is_folder(const stat_buf& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
 bool is_regular(const stat_buf& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
 int current_pid() { return _getpid(); }
 int descriptor(std::FILE* f) { return _fileno(f); }
 #else
 using stat_buf = struct stat;
 int stat_open(int fd, stat_buf* st) { return fstat(fd, st); }
+int stat_path(const std::string& path, stat_buf* st) { return stat(path.c_str(), st); }
+bool is_folder(const stat_buf& st) { return S_ISDIR(st.st_mode); }
 bool is_regular(const stat_buf& st) { return S_ISREG(st.st_mode); }
 int current_pid() { return static_cast<int>(getpid()); }
 int descriptor(std::FILE* f) { return fileno(f); }
@@ -214,6 +218,14 @@ atomic_file::~atomic_file() {
 bool atomic_file::create(const std::string& path) {
     discard();
     path_ = path;
+    // A device or a pipe (/dev/null, /dev/stdout, a FIFO) is a stream, not a
+    // file that could be left half-written: it is written directly. Renaming
+    // over it would put a plain file in its place.
+    stat_buf st{};
+    if (stat_path(path, &st) == 0 && !is_regular(st) && !is_folder(st)) {
+        file_ = open_write(path);
+        return static_cast<bool>(file_);
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(path, attempt);
         const int fd = create_new(temp);
@@ -241,7 +253,10 @@ bool atomic_file::create(const std::string& path) {
 }
 
 bool atomic_file::commit() {
-    if (!file_ || temp_.empty()) {
+    if (file_ && temp_.empty()) {
+        return close_file(file_);  // a device or a pipe, written directly
+    }
+    if (!file_) {
         return false;
     }
     if (!close_file(file_) || !replace_file(temp_, path_)) {

@@ -70,7 +70,9 @@ file_ptr open_read_regular(const std::string& path);
 // closed without error. Until then an older file of the final name stays
 // exactly as it was, and a failed run leaves no half-written file behind: the
 // temporary file is removed. A symbolic link standing at the final name is
-// replaced by the new file, never written through.
+// replaced by the new file, never written through. A name that stands for a
+// device or a pipe (/dev/null, /dev/stdout, a FIFO) is written directly, since
+// it holds no file to protect and must not be replaced by one.
 
 class atomic_file {
 public:

@@ -172,6 +172,21 @@ TEST_F(AtomicFile, FailedCommitLeavesNothing) {
     EXPECT_FALSE(f.create("no_such_folder/out.bin"));
 }
 
+// A device is written directly and stays a device; a full one fails the commit.
+TEST_F(AtomicFile, DevicesAreWrittenDirectly) {
+    PALM_SKIP_ON_WINDOWS("no /dev there");
+    for (const auto& [device, ok] : {std::pair{"/dev/null", true}, std::pair{"/dev/full", false}}) {
+        if (!fs::is_character_file(device)) {
+            continue;
+        }
+        common::atomic_file f;
+        ASSERT_TRUE(f.create(device));
+        put(f, "x");
+        EXPECT_EQ(f.commit(), ok) << device;
+        EXPECT_TRUE(fs::is_character_file(device)) << device;
+    }
+}
+
 // A link at the final name is replaced by the file; its target keeps its bytes.
 TEST_F(AtomicFile, LinkAtFinalNameIsReplacedNotFollowed) {
     PALM_SKIP_ON_WINDOWS("making a symbolic link needs a privilege there");
