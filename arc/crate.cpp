@@ -211,29 +211,41 @@ int crate_main(int argc, char** argv) {
         }
         check_file_names(names);
 
-        // The buffer outlives the stream that uses it (declared first).
-        std::vector<char> out_buffer(archive_buffer_size);
-        auto fp = common::open_write(archive);
-        if (!fp) {
+        // The archive is written under a temporary name and takes its own
+        // name only when it is complete: until then an older archive stays
+        // as it was, and a run that stops leaves nothing behind. A link at the
+        // name is replaced; a folder, a device or a FIFO there is refused.
+        const auto old_archive = common::status_of_name(archive);
+        if (old_archive && old_archive->kind == common::file_kind::other) {
             refuse("Can't open outputfile " + archive + ".");
         }
-        std::setvbuf(fp.get(), out_buffer.data(), _IOFBF, out_buffer.size());
+        // The buffer outlives the stream that uses it (declared first).
+        std::vector<char> out_buffer(archive_buffer_size);
+        common::atomic_file out;
+        if (!out.create(archive)) {
+            refuse("Can't open outputfile " + archive + ".");
+        }
+        std::FILE* fp = out.get();
+        std::setvbuf(fp, out_buffer.data(), _IOFBF, out_buffer.size());
         const auto fi = collect_file_info(names);
         if (archive_size(fi) > max_archive_size) {
             refuse("Archive too large (4 GiB or more): " + archive);
         }
         const auto num = static_cast<std::int32_t>(fi.size());
-        output_header(fp.get(), database_name, creator_id, num + 1);
-        output_record_entry_header(fp.get(), fi);
-        output_delimiter(fp.get());
+        output_header(fp, database_name, creator_id, num + 1);
+        output_record_entry_header(fp, fi);
+        output_delimiter(fp);
         output_app_info();
         output_sort_info();
-        output_first_record(fp.get(), fi);
-        const bool complete = output_record(fp.get(), fi);
-        if (!common::close_file(fp)) {
+        output_first_record(fp, fi);
+        const bool complete = output_record(fp, fi);
+        if (!complete && std::ferror(fp) == 0) {
+            return 1;  // the files that could not be copied were named
+        }
+        if (!complete || !out.commit()) {
             refuse("Can't write outputfile " + archive + ".");
         }
-        return complete ? 0 : 1;
+        return 0;
     } catch (const std::bad_alloc&) {
         refuse(std::string("calloc: ") + std::strerror(ENOMEM));
     } catch (const std::length_error&) {

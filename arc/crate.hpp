@@ -69,11 +69,15 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 
 // The whole program: reads the command line (`archive file_1 ... file_N` or
 // `-f filelist archive`), gathers and measures the input files and writes the
-// archive. Returns 0 after a complete archive, 1 after an archive whose
-// records could not all be filled from their files (each such file was named
-// on standard error). Throws common::fatal_error for the usage text, a file
-// list or archive that cannot be opened or written, a refused input (too many
-// files, a name or a file too long) and a failed allocation ("calloc: ...").
+// archive under a temporary name, which takes the archive's name (replacing a
+// file or a symbolic link there) only when the archive is complete. Returns 0
+// then, and 1 when a record could not be filled from its file (each such file
+// was named on standard error). Throws common::fatal_error for the usage
+// text, a file list or archive that cannot be opened or written (a folder, a
+// device or a FIFO at the archive's name is never opened), a refused input
+// (too many files, a name or a file too long) and a failed allocation
+// ("calloc: ..."). Whenever it does not return 0, an older archive of that
+// name is left as it was and the temporary file is gone.
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then

@@ -1,8 +1,15 @@
 // The archive's layout, byte for byte (dates masked), and how file bytes are
 // copied when files change between measuring and copying.
 #include "crate_test_support.hpp"
+#include "platform.hpp"
 
+#include <algorithm>
 #include <ctime>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -79,6 +86,97 @@ TEST_F(Archive, FilesThatChangeAfterMeasuring) {
               "s: 100\nv: 3\ng: 2\nfile: s\nCan't read s fully; its record is padded with zero bytes.\n"
               "file: v\nCan't open v; its record is filled with zero bytes.\nfile: g\n");
     EXPECT_EQ(read_file("out.bin"), std::string(40, 'S') + std::string(63, '\0') + "GG");
+}
+
+#ifndef _WIN32
+// While it lives, every file this process writes stops at `bytes`, as on a
+// full disk: the write fails (the signal that would end the process is
+// ignored).
+class file_size_limit {
+public:
+    explicit file_size_limit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit cut = old_;
+        cut.rlim_cur = bytes;
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &cut);
+    }
+    ~file_size_limit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    file_size_limit(const file_size_limit&) = delete;
+    file_size_limit& operator=(const file_size_limit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
+};
+#endif
+
+// The names in the current folder, sorted.
+std::vector<std::string> folder_names() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(".")) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A run that ends with status 1 (a refused input, a full disk, an input that
+// changed) leaves the archive that stood at its name byte for byte as it was,
+// and no other file behind; only a complete run replaces it.
+TEST_F(Archive, OldArchiveStaysUnlessTheRunCompletes) {
+    write_file("a.bin", "hello");
+    write_file("half", std::string(100000, 'h'));  // fits the copy buffer: fails when the archive is closed
+    write_file("more", std::string(3 * crate::copy_buffer_size, 'm'));  // fails while it is copied
+    write_file("huge", "");
+    fs::resize_file("huge", 0x80000000);
+    const struct {
+        std::vector<std::string> args;
+        std::uint64_t limit;  // bytes a written file may reach; 0: no limit
+        int status;
+        std::string last_line;
+    } cases[] = {
+        {{"out.pdb", "a.bin", "huge"}, 0, 1, "File too large (2 GiB or more): huge"},
+#ifndef _WIN32
+        {{"out.pdb", "a.bin", "half", "more"}, 65536, 1, "Can't write outputfile out.pdb."},
+        {{"out.pdb", "a.bin", "more"}, 65536, 1, "Can't write outputfile out.pdb."},
+#endif
+        {{"out.pdb", "a.bin"}, 0, 0, "file: a.bin"},
+    };
+    write_file("out.pdb", "the old archive");
+    const auto before = folder_names();
+    for (const auto& c : cases) {
+        write_file("out.pdb", "the old archive");
+        run_result r{};
+        if (c.limit == 0) {
+            r = run(c.args);
+        } else {
+#ifndef _WIN32
+            const file_size_limit full_disk(c.limit);
+            r = run(c.args);
+#endif
+        }
+        EXPECT_EQ(r.status, c.status) << c.args.back();
+        EXPECT_TRUE(r.err.ends_with(c.last_line + "\n")) << r.err;
+        EXPECT_EQ(read_file("out.pdb").size(), c.status == 0 ? 88u + 10 + 5 : 15u) << c.args.back();
+        EXPECT_EQ(folder_names(), before) << c.args.back();
+    }
+}
+
+// A link at the archive's name is replaced by the archive; the file it led
+// to keeps its bytes.
+TEST_F(Archive, LinkAtTheArchivesNameIsReplaced) {
+    PALM_SKIP_ON_WINDOWS("making a symbolic link needs a privilege there");
+    write_file("a.bin", "hello");
+    write_file("target.pdb", "elsewhere");
+    fs::create_symlink("target.pdb", "out.pdb");
+    ASSERT_EQ(run({"out.pdb", "a.bin"}).status, 0);
+    EXPECT_FALSE(fs::is_symlink("out.pdb"));
+    EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
+    EXPECT_EQ(read_file("target.pdb"), "elsewhere");
 }
 
 // The bundled sample inputs, packed through their file list, give exactly

@@ -49,19 +49,20 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{"out.pdb", "0x7_00.txt", "a.bin", "CGRUMO.bmp", "gone", "folder"},
          "0x7_00.txt: 2\na.bin: 5\nCGRUMO.bmp: 0\nnot found gone\nnot found folder\n0x7_00.txt: 2640(7:0)\n"
          "CGRUMO.bmp: 2499\nfile: 0x7_00.txt\nfile: a.bin\n", 0, 145},
-        {{"out.pdb", "out.pdb"}, "out.pdb: 0\n", 0, 98},  // created before it is measured
+        {{"out.pdb", "out.pdb"}, "not found out.pdb\n", 0, 98},  // written under another name until complete
         {{"no/dir/out.pdb", "a.bin"}, "Can't open outputfile no/dir/out.pdb.\n", 1, -1},
         {{"out.pdb", n255}, "not found " + n255 + "\n", 0, 98},
         {{"out.pdb", "a.bin", n255 + "x"}, "File name too long (at most 255 characters): " + n255 + "x\n", 1, -1},
         {std::vector<std::string>(65536, "out.pdb"), "Too many files: an archive holds at most 65534.\n", 1, -1},
-        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, 0},
+        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, -1},
         {{"out.pdb", "m1", "m2", "m3"},
-         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, 0},
+         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, -1},
+        {{".", "a.bin"}, "Can't open outputfile ..\n", 1, -1},  // a folder at the archive's name
 #ifndef _WIN32
-        {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, 0},
+        {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, -1},
         {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
-        {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the close
-        {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
+        {{"/dev/full", "a.bin"}, "Can't open outputfile /dev/full.\n", 1, -1},  // a device is never replaced
+        {{"/dev/full", "big"}, "Can't open outputfile /dev/full.\n", 1, -1},
 #endif
     };
     for (const auto& c : cases) {
