@@ -4,10 +4,10 @@
 #include "file_io.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
@@ -87,11 +87,66 @@ void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
     std::fwrite(bytes, 1, static_cast<std::size_t>(count), fp);
 }
 
-// Input files are only measured or read in large blocks straight into our
-// own buffer; a stream buffer would cost a status query and a read-ahead per
-// file, which shows when thousands of small files are packed.
-void unbuffered(std::FILE* fp) {
-    std::setvbuf(fp, nullptr, _IONBF, 0);
+[[noreturn]] void refuse_changed(const fileinfo& f, const char* how) {
+    refuse("File changed after it was measured (" + std::string(how) + "): " + f.name);
+}
+
+// Copies the `f.size` bytes of the file `f` to `outfp`, opening it once. It
+// must still be the file that was measured, of the same length, and end
+// there: the read that finds its end must find no further byte. A file that
+// yields bytes although its metadata said 0 (as files of /proc do) is caught
+// the same way. Returns false when a write to `outfp` failed.
+bool copy_record(std::FILE* outfp, const fileinfo& f, std::span<std::uint8_t> buffer) {
+    common::input_file in;
+    if (!in.open(f.name)) {
+        refuse("Can't open " + f.name + ".");
+    }
+    const auto status = in.status();
+    if (!status || status->kind != common::file_kind::regular || status->id != f.id) {
+        refuse_changed(f, "replaced");
+    }
+    if (status->size != f.size) {
+        refuse_changed(f, status->size > f.size ? "grown" : "shrunk");
+    }
+    const auto size = static_cast<std::size_t>(f.size);
+    std::size_t copied = 0;
+    if (size <= buffer.size()) {
+        // A small file is read whole into the buffer and joins the stream's.
+        while (copied < size) {
+            const auto got = in.read(buffer.subspan(copied, size - copied));
+            if (!got) {
+                refuse("Can't read " + f.name + ".");
+            }
+            if (*got == 0) {
+                break;
+            }
+            copied += *got;
+        }
+        if (copied == size && !common::write_all(outfp, buffer.first(size))) {
+            return false;
+        }
+    } else {
+        const auto r = in.copy_bytes(outfp, size, buffer);
+        if (r.write_failed) {
+            return false;
+        }
+        if (r.read_failed) {
+            refuse("Can't read " + f.name + ".");
+        }
+        copied = static_cast<std::size_t>(r.copied);
+    }
+    if (copied < size) {
+        refuse_changed(f, "shrunk");
+    }
+    std::array<std::uint8_t, 1> past_end{};
+    const auto extra = in.read(past_end);
+    if (!extra) {
+        refuse("Can't read " + f.name + ".");
+    }
+    if (*extra != 0) {
+        refuse_changed(f, "grown");
+    }
+    return true;
 }
 
 std::uint32_t current_pilot_time() {
@@ -155,28 +210,19 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
     std::vector<fileinfo> fi(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
-        auto fp = name.empty() ? common::file_ptr() : common::open_read(name);
-        std::optional<std::int64_t> size;
-        if (fp) {
-            unbuffered(fp.get());
-            size = common::file_size(fp.get());
-        }
-        // A folder is not a file. Some systems refuse to open one; where one
-        // opens, it gives no length or an absurd one, and only then is the
-        // extra folder check made. Either way a folder is "not found".
-        std::error_code ec;
-        if (!fp || ((!size || *size > max_file_size) && std::filesystem::is_directory(name, ec))) {
+        // Judged by the metadata alone, links followed, without opening the
+        // file: a folder, a FIFO or a device is no file to pack.
+        const auto status = name.empty() ? std::nullopt : common::status_of(name);
+        if (!status || status->kind != common::file_kind::regular) {
             std::fprintf(stderr, "not found %s\n", name.c_str());
             continue;
         }
-        if (!size) {
-            refuse("Can't measure " + name + ".");
-        }
-        if (*size > max_file_size) {
+        if (status->size > max_file_size) {
             refuse("File too large (2 GiB or more): " + name);
         }
         fi[i].name = name;
-        fi[i].size = static_cast<std::int32_t>(*size);
+        fi[i].size = static_cast<std::int32_t>(status->size);
+        fi[i].id = status->id;
         std::fprintf(stderr, "%s: %d\n", name.c_str(), static_cast<int>(fi[i].size));
     }
     return fi;
@@ -238,11 +284,7 @@ int crate_main(int argc, char** argv) {
         output_app_info();
         output_sort_info();
         output_first_record(fp, fi);
-        const bool complete = output_record(fp, fi);
-        if (!complete && std::ferror(fp) == 0) {
-            return 1;  // the files that could not be copied were named
-        }
-        if (!complete || !out.commit()) {
+        if (!output_record(fp, fi) || !out.commit()) {
             refuse("Can't write outputfile " + archive + ".");
         }
         return 0;
@@ -328,45 +370,22 @@ void output_first_record(std::FILE* fp, std::span<const fileinfo> fi) {
 }
 
 bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
-    bool complete = true;
     std::vector<std::uint8_t> buffer;
     for (const auto& f : fi) {
-        if (f.size <= 0) {
-            continue;
+        if (f.name.empty()) {
+            continue;  // not found: an empty record
+        }
+        if (f.size > 0) {
+            std::fprintf(stderr, "file: %s\n", f.name.c_str());
         }
         if (buffer.empty()) {
             buffer.resize(copy_buffer_size);
         }
-        std::fprintf(stderr, "file: %s\n", f.name.c_str());
-        auto in = common::open_read(f.name);
-        bool whole = static_cast<bool>(in);
-        if (whole) {
-            unbuffered(in.get());
+        if (!copy_record(outfp, f, buffer)) {
+            return false;
         }
-        if (!whole) {
-            std::fprintf(stderr, "Can't open %s; its record is filled with zero bytes.\n", f.name.c_str());
-        }
-        auto remaining = static_cast<std::size_t>(f.size);
-        while (remaining > 0) {
-            const std::size_t n = std::min(remaining, buffer.size());
-            const std::size_t got = whole ? std::fread(buffer.data(), 1, n, in.get()) : 0;
-            if (got < n) {
-                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got),
-                          buffer.begin() + static_cast<std::ptrdiff_t>(n), std::uint8_t{0});
-                if (whole) {
-                    std::fprintf(stderr, "Can't read %s fully; its record is padded with zero bytes.\n",
-                                 f.name.c_str());
-                    whole = false;
-                }
-            }
-            if (!common::write_all(outfp, std::span<const std::uint8_t>(buffer.data(), n))) {
-                return false;
-            }
-            remaining -= n;
-        }
-        complete = complete && whole;
     }
-    return complete;
+    return true;
 }
 
 // ---- unique IDs from names ----------------------------------------------

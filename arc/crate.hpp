@@ -10,6 +10,8 @@
 // progress lines go straight to standard error as they happen.
 #pragma once
 
+#include "file_io.hpp"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +23,13 @@
 namespace crate {
 
 // One input file. `name` is the name as given (at most 255 characters), or
-// empty for a file that could not be opened; `size` is its length in bytes,
-// 0 for a file that could not be opened.
+// empty for a file that was not found; `size` is its length in bytes, 0 for a
+// file that was not found; `id` tells which file was measured, so that the
+// copy can make sure it reads the same one.
 struct fileinfo {
     std::string name;
     std::int32_t size = 0;
+    common::file_id id;
 };
 
 // The unique ID that the next name without a recognised form receives.
@@ -40,7 +44,7 @@ inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 ch
 inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
 inline constexpr std::size_t list_piece_size = 255;    // the file list is read in pieces of at most this many bytes
-inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // file bytes are copied through this many at a time
+inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
 inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
 
 inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
@@ -70,14 +74,14 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 // The whole program: reads the command line (`archive file_1 ... file_N` or
 // `-f filelist archive`), gathers and measures the input files and writes the
 // archive under a temporary name, which takes the archive's name (replacing a
-// file or a symbolic link there) only when the archive is complete. Returns 0
-// then, and 1 when a record could not be filled from its file (each such file
-// was named on standard error). Throws common::fatal_error for the usage
-// text, a file list or archive that cannot be opened or written (a folder, a
-// device or a FIFO at the archive's name is never opened), a refused input
-// (too many files, a name or a file too long) and a failed allocation
-// ("calloc: ..."). Whenever it does not return 0, an older archive of that
-// name is left as it was and the temporary file is gone.
+// file or a symbolic link there) only when the archive is complete; returns 0
+// then. Throws common::fatal_error for the usage text, a file list or archive
+// that cannot be opened or written (a folder, a device or a FIFO at the
+// archive's name is never opened), a refused input (too many files, a name or
+// a file too long), an input file that changed or cannot be read when it is
+// copied, and a failed allocation ("calloc: ..."). Whenever it throws, an
+// older archive of that name is left as it was and the temporary file is
+// gone.
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then
@@ -95,11 +99,12 @@ std::vector<std::string> make_filelist(const std::string& filename);
 // name longer than `max_name_length` characters. Prints nothing otherwise.
 void check_file_names(std::span<const std::string> names);
 
-// Measures every named file in order. A file that cannot be opened prints
-// "not found <name>" and gives {"", 0}; any other prints "<name>: <size>"
-// and gives {name, size}. Throws when a file's length cannot be found
-// ("Can't measure <name>.") or is 2 GiB or more ("File too large ...").
-// An empty name and a folder are reported as not found too.
+// Measures every named file in order, from the file system's metadata alone
+// (links followed; no file is opened). A name that leads to no regular file
+// (none at all, a folder, a FIFO, a device, a socket, an empty name) prints
+// "not found <name>" and gives {"", 0}; a regular file prints
+// "<name>: <size>" and gives its name, size and id. Throws when a file is
+// 2 GiB or more ("File too large ...").
 std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
 
 // Length in bytes of the archive that the files make: 88 + 10N + all sizes.
@@ -107,7 +112,8 @@ std::int64_t archive_size(std::span<const fileinfo> fi);
 
 // ---- archive writer ------------------------------------------------------
 // The writers below leave write errors to the stream's error flag, which the
-// caller checks (std::ferror) before and when it closes the archive.
+// caller checks when it closes the archive; output_record, which also writes
+// past the stream's buffer, returns false instead.
 
 // Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates from
 // the system clock, type "DATA", the first four characters of `id` (zero
@@ -132,13 +138,18 @@ void output_sort_info();
 // Writes the size record: the low 16 bits of every file's size, in order.
 void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
 
-// Copies the bytes of every file of non-zero size, in order, each preceded by
-// the line "file: <name>" on standard error. Every record gets exactly `size`
-// bytes: a file that cannot be opened or read whole any more is padded with
-// zero bytes and named on standard error. Memory use is bounded by
-// `copy_buffer_size` whatever the sizes. Stops early once a write to `outfp`
-// fails (the stream's error flag tells the caller). Returns false when any
-// record had to be padded.
+// Copies the bytes of every file that was found, in order, each of non-zero
+// size preceded by the line "file: <name>" on standard error. Each file is
+// opened once, and must still be the file that was measured, with the same
+// length and no byte past it; otherwise the run ends (throws) with
+// "Can't open <name>.", "Can't read <name>." or
+// "File changed after it was measured (<replaced|grown|shrunk>): <name>".
+// A file measured as empty is checked too, silently: a file whose metadata
+// says 0 bytes but that yields bytes when read (as /proc files do) ends the
+// run as grown. Small files are read through a buffer of `copy_buffer_size`
+// bytes, larger ones copied from file to file, so memory use stays bounded
+// whatever the sizes. Returns false, stopping early, once a write to `outfp`
+// fails.
 bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.

@@ -1,6 +1,7 @@
-// The archive's layout, byte for byte (dates masked), and how file bytes are
-// copied when files change between measuring and copying.
+// The archive's layout, byte for byte (dates masked), files that change
+// between measuring and copying, and what is left of a run that fails.
 #include "crate_test_support.hpp"
+#include "fatal_error.hpp"
 #include "platform.hpp"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -67,25 +69,51 @@ TEST_F(Archive, WideSizesAndIds) {
     EXPECT_EQ(got.substr(118), std::string(65536, 'e') + big + "c");
 }
 
-// A file that shrinks, vanishes or grows between measuring and copying: every
-// record keeps its announced length; the first two are padded with zero
-// bytes, named on standard error, and make the copy report failure.
+// A file that changed between measuring and copying ends the run with one
+// line naming it (the archive is then not replaced); its record is never
+// padded, cut or mixed. A file opened after it turned into a FIFO does not
+// wait for a writer; a /proc file, measured as empty, yields bytes.
 TEST_F(Archive, FilesThatChangeAfterMeasuring) {
-    write_file("s", std::string(100, 'S'));
-    write_file("v", "VVV");
-    write_file("g", "GG");
-    testing::internal::CaptureStderr();
-    const auto fi = crate::collect_file_info(std::vector<std::string>{"s", "v", "g"});
-    fs::resize_file("s", 40);
-    fs::remove("v");
-    write_file("g", "GGgrown");
-    auto out = common::open_write("out.bin");
-    EXPECT_FALSE(crate::output_record(out.get(), fi));
-    ASSERT_TRUE(common::close_file(out));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "s: 100\nv: 3\ng: 2\nfile: s\nCan't read s fully; its record is padded with zero bytes.\n"
-              "file: v\nCan't open v; its record is filled with zero bytes.\nfile: g\n");
-    EXPECT_EQ(read_file("out.bin"), std::string(40, 'S') + std::string(63, '\0') + "GG");
+    const struct {
+        const char* name;
+        const char* content;  // written before measuring; null: none
+        void (*change)();
+        std::string err;  // the run's last line; empty: copied unchanged
+    } cases[] = {
+        {"f", "unchanged", [] {}, ""},
+        {"f", "SSSSSS", [] { fs::resize_file("f", 4); }, "File changed after it was measured (shrunk): f"},
+        {"f", "GG", [] { write_file("f", "GGgrown"); }, "File changed after it was measured (grown): f"},
+        {"f", "", [] { write_file("f", "x"); }, "File changed after it was measured (grown): f"},
+        {"f", "RRR", [] { write_file("g", "rrr"); fs::rename("g", "f"); },
+         "File changed after it was measured (replaced): f"},
+        {"f", "VVV", [] { fs::remove("f"); }, "Can't open f."},
+#ifndef _WIN32
+        {"f", "PPP", [] { fs::remove("f"); mkfifo("f", 0600); }, "File changed after it was measured (replaced): f"},
+        {"/proc/self/status", nullptr, [] {}, "File changed after it was measured (grown): /proc/self/status"},
+#endif
+    };
+    for (const auto& c : cases) {
+        fs::remove("f");
+        if (c.content != nullptr) {
+            write_file("f", c.content);
+        }
+        testing::internal::CaptureStderr();
+        const auto fi = crate::collect_file_info(std::vector<std::string>{c.name});
+        c.change();
+        auto out = common::open_write("out.bin");
+        std::string err;
+        try {
+            EXPECT_TRUE(crate::output_record(out.get(), fi));
+        } catch (const common::fatal_error& e) {
+            err = e.what();
+        }
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(common::close_file(out));
+        EXPECT_EQ(err, c.err) << c.content;
+        if (c.err.empty()) {
+            EXPECT_EQ(read_file("out.bin"), c.content);
+        }
+    }
 }
 
 #ifndef _WIN32

@@ -2,6 +2,11 @@
 // statuses, the refusals and a full device; the last test runs the program.
 #include "crate_test_support.hpp"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace crate_test;
@@ -28,7 +33,7 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
     }
 #ifndef _WIN32
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);  // a pipe opens but has no length
+    ASSERT_EQ(pipe(fds), 0);
     const std::string pipe_name = "/dev/fd/" + std::to_string(fds[0]);
 #endif
     const struct {
@@ -59,7 +64,7 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
          "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, -1},
         {{".", "a.bin"}, "Can't open outputfile ..\n", 1, -1},  // a folder at the archive's name
 #ifndef _WIN32
-        {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, -1},
+        {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
         {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
         {{"/dev/full", "a.bin"}, "Can't open outputfile /dev/full.\n", 1, -1},  // a device is never replaced
         {{"/dev/full", "big"}, "Can't open outputfile /dev/full.\n", 1, -1},
@@ -76,6 +81,38 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
 #ifndef _WIN32
     close(fds[0]);
     close(fds[1]);
+#endif
+}
+
+// A name that leads to no regular file is not found, judged by its metadata
+// on every file system, links followed: nothing is opened, so a FIFO without
+// a writer does not hold the run up. A file whose metadata says 0 bytes
+// but that yields bytes (a /proc file) is not packed as empty.
+TEST_F(CommandLine, InputsThatAreNoRegularFiles) {
+    fs::create_directory("folder");
+    write_file("a.bin", "hello");
+    const std::vector<std::string> no_regular_files = {
+        "folder", "folder/", "./folder",
+#ifndef _WIN32
+        "fifo", "/dev/null", "/dev/zero", "to_folder", "broken",
+#endif
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    fs::create_directory_symlink("folder", "to_folder");
+    fs::create_symlink("nothing", "broken");
+#endif
+    for (const auto& name : no_regular_files) {
+        const auto r = run({"out.pdb", name, "a.bin"});
+        EXPECT_EQ(r.err, "not found " + name + "\na.bin: 5\nfile: a.bin\n");
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(fs::file_size("out.pdb"), 88u + 20 + 5) << name;
+    }
+#ifndef _WIN32
+    const auto r = run({"out.pdb", "/proc/self/status"});
+    EXPECT_EQ(r.err,
+              "/proc/self/status: 0\nFile changed after it was measured (grown): /proc/self/status\n");
+    EXPECT_EQ(r.status, 1);
 #endif
 }
 
