@@ -274,6 +274,14 @@ int crate_main(int argc, char** argv) {
         std::FILE* fp = out.get();
         std::setvbuf(fp, out_buffer.data(), _IOFBF, out_buffer.size());
         const auto fi = collect_file_info(names);
+        // An archive that is one of its own inputs, by whatever name or link,
+        // would be packed into itself: the files are compared, not the names.
+        for (const auto& f : fi) {
+            if (old_archive && old_archive->kind == common::file_kind::regular && !f.name.empty() &&
+                f.id == old_archive->id) {
+                refuse("Archive is also an input file: " + f.name);
+            }
+        }
         if (archive_size(fi) > max_archive_size) {
             refuse("Archive too large (4 GiB or more): " + archive);
         }

@@ -116,6 +116,50 @@ TEST_F(CommandLine, InputsThatAreNoRegularFiles) {
 #endif
 }
 
+// An archive that is also one of the inputs, by whatever name, hard link or
+// link, is refused before anything is written; the files are compared, not
+// the names. A link at the archive's name is replaced, so the file it leads
+// to is an input like any other.
+TEST_F(CommandLine, ArchiveAmongItsInputs) {
+    write_file("list", "x\na.pdb\n");
+    write_file("x", "xyz");
+    write_file("a.pdb", "");
+    fs::create_hard_link("a.pdb", "hard.pdb");
+    const struct {
+        std::vector<std::string> args;
+        std::string refused;  // the input named in the refusal; empty: packed
+    } cases[] = {
+        {{"a.pdb", "a.pdb"}, "a.pdb"},
+        {{"a.pdb", "x", "./a.pdb"}, "./a.pdb"},
+        {{"a.pdb", "hard.pdb"}, "hard.pdb"},
+        {{"-f", "list", "a.pdb"}, "a.pdb"},
+        {{"b.pdb", "a.pdb"}, ""},
+#ifndef _WIN32
+        {{"a.pdb", "link_in.pdb"}, "link_in.pdb"},
+        {{"link_out.pdb", "a.pdb"}, ""},
+#endif
+    };
+    for (const auto& c : cases) {
+        write_file("a.pdb", "the archive");  // also hard.pdb
+#ifndef _WIN32
+        fs::remove("link_in.pdb");
+        fs::remove("link_out.pdb");
+        fs::create_symlink("a.pdb", "link_in.pdb");
+        fs::create_symlink("a.pdb", "link_out.pdb");
+#endif
+        const auto r = run(c.args);
+        const std::string archive = c.args[c.args[0] == "-f" ? 2 : 0];
+        if (c.refused.empty()) {
+            EXPECT_EQ(r.status, 0) << archive;
+            EXPECT_EQ(fs::file_size(archive), 88u + 10 + 11) << archive;
+        } else {
+            EXPECT_TRUE(r.err.ends_with("\nArchive is also an input file: " + c.refused + "\n")) << r.err;
+            EXPECT_EQ(r.status, 1) << c.refused;
+        }
+        EXPECT_EQ(read_file("a.pdb"), "the archive") << archive;
+    }
+}
+
 TEST_F(CommandLine, FileListPieces) {
     const std::string l300(300, 'N');
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
