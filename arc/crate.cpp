@@ -163,31 +163,55 @@ std::vector<std::string> make_filelist(const std::string& filename) {
     if (!fp) {
         refuse("Can't open outputfile " + filename + ".");
     }
+    // One line, one entry, whatever its length: the name is its first word,
+    // the rest of the line is skipped. A zero byte ends the line's text.
+    enum class at { before_word, in_word, past_word };
     std::vector<std::string> names;
-    char piece[list_piece_size + 1];
+    std::string word;
+    at where = at::before_word;
+    bool line_begun = false;
+    auto end_line = [&] {
+        if (names.size() == max_files) {
+            refuse_too_many_files();
+        }
+        names.push_back(std::move(word));
+        word.clear();
+        where = at::before_word;
+        line_begun = false;
+    };
+    std::vector<char> block(list_block_size);
     for (;;) {
         errno = 0;
-        if (std::fgets(piece, sizeof piece, fp.get()) == nullptr) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), fp.get());
+        for (const char c : std::span(block.data(), got)) {
+            if (c == '\n') {
+                end_line();
+                continue;
+            }
+            line_begun = true;
+            const bool ends_word = c == '\0' || is_space(c);
+            if (where == at::before_word && c == '\0') {
+                where = at::past_word;
+            } else if (where == at::before_word && !ends_word) {
+                word.push_back(c);
+                where = at::in_word;
+            } else if (where == at::in_word) {
+                if (ends_word) {
+                    where = at::past_word;
+                } else {
+                    word.push_back(c);
+                }
+            }
+        }
+        if (got < block.size()) {
             if (std::ferror(fp.get()) != 0) {
                 refuse(std::string("fgets: ") + std::strerror(errno));
             }
             break;
         }
-        if (names.size() == max_files) {
-            refuse_too_many_files();
-        }
-        // The name is the first word; a piece without one gives an empty
-        // name, which is packed like a file that was not found.
-        const std::string_view text(piece);
-        std::size_t begin = 0;
-        while (begin < text.size() && is_space(text[begin])) {
-            ++begin;
-        }
-        std::size_t end = begin;
-        while (end < text.size() && !is_space(text[end])) {
-            ++end;
-        }
-        names.emplace_back(text.substr(begin, end - begin));
+    }
+    if (line_begun) {
+        end_line();  // the last line needs no line end
     }
     for (const auto& name : names) {
         std::fprintf(stderr, "%s\n", name.c_str());

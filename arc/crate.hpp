@@ -43,7 +43,7 @@ inline constexpr std::size_t max_files = 65534;        // the record count is 16
 inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 characters with its closing zero
 inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
-inline constexpr std::size_t list_piece_size = 255;    // the file list is read in pieces of at most this many bytes
+inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
 inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
 
@@ -85,11 +85,13 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then
-// reads the list in pieces (a piece ends behind a line feed, after 255 bytes,
-// or at the end of the file); each piece is one entry named by its first
-// white-space-delimited word, an empty name for a piece without a word. Prints
-// every name on its own line after the whole list has been read, and returns
-// the names in list order (their count is the vector's size).
+// reads the whole list; every line is one entry, whatever its length, named
+// by its first white-space-delimited word (an empty name for a line without
+// a word; a zero byte ends a line's text). A line ends in a line feed, so a
+// CR LF ends it too, and the last line needs none. Prints every name on its
+// own line after the whole list has been read, and returns the names in list
+// order (their count is the vector's size); a name too long for the archive
+// is refused later, by check_file_names, as on the command line.
 // Throws "Can't open outputfile <name>." when the list cannot be opened,
 // "fgets: <system text>" on a read error, and the too-many-files refusal
 // when the list holds more than `max_files` entries.

@@ -160,15 +160,17 @@ TEST_F(CommandLine, ArchiveAmongItsInputs) {
     }
 }
 
-TEST_F(CommandLine, FileListPieces) {
+// One line, one entry, whatever the line's length: its first word names it.
+TEST_F(CommandLine, FileListLines) {
     const std::string l300(300, 'N');
+    const std::string l70000(70000, 'L');  // longer than a block of the list
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"", {}},
         {" \t a  b\n\n \r\nc", {"a", "", "", "c"}},
-        {n255.substr(1) + "\nz\n", {n255.substr(1), "z"}},  // 255 bytes with the line end: one piece
-        {n255 + "\nz\n", {n255, "", "z"}},                   // one byte more: the line end is a piece
-        {l300 + "\n", {l300.substr(45), l300.substr(255)}},  // cut into 255 bytes and the rest
-        {std::string("a\0b c\nd\n", 8), {"a", "d"}},         // a zero byte ends the piece's text
+        {n255 + "\nz\n", {n255, "z"}},
+        {l300 + "\n" + l300, {l300, l300}},  // kept whole, to be refused as too long
+        {"a " + l70000 + "\n\t" + l70000 + " b\r\nc", {"a", l70000, "c"}},  // the rest of a line is ignored
+        {std::string("a\0b c\nd\n\0e\n", 11), {"a", "d", ""}},  // a zero byte ends the line's text
     };
     for (const auto& [content, names] : cases) {
         write_file("list", content);
@@ -180,6 +182,11 @@ TEST_F(CommandLine, FileListPieces) {
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     }
+    write_file("list", "a.bin\n" + n255 + "x trailing words\n");  // refused as on the command line
+    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 +
+                                                      "x\nFile name too long (at most 255 characters): " + n255 +
+                                                      "x\n");
+    EXPECT_FALSE(fs::exists("out.pdb"));
     write_file("list", std::string(65535, '\n'));  // one entry too many: refused before any name is shown
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
               "Reading file list[list]\nToo many files: an archive holds at most 65534.\n");
