@@ -3,11 +3,14 @@
 // standard error and exit status 1.
 #include "crate.hpp"
 #include "fatal_error.hpp"
+#include "file_io.hpp"
 
 #include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
+    // Every line ends in the one byte 0x0A, on Windows too.
+    common::set_binary_mode(stderr);
     try {
         return crate::crate_main(argc, argv);
     } catch (const common::fatal_error& e) {
