@@ -410,6 +410,9 @@ bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
         if (f.size > 0) {
             std::fprintf(stderr, "file: %s\n", f.name.c_str());
         }
+        if (static_cast<std::size_t>(f.size) > copy_buffer_size) {
+            std::fflush(stderr);  // the lines so far show while a large file is copied
+        }
         if (buffer.empty()) {
             buffer.resize(copy_buffer_size);
         }

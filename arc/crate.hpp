@@ -7,7 +7,8 @@
 // message block and string index, or a picture by its number.
 //
 // Run-ending failures throw common::fatal_error with the one-line message;
-// progress lines go straight to standard error as they happen.
+// progress lines go to standard error, which the program buffers (flushing
+// it before a file that takes long to copy, and at the end of every run).
 #pragma once
 
 #include "file_io.hpp"
@@ -46,6 +47,7 @@ inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets 
 inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
 inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
+inline constexpr std::size_t progress_buffer_size = 64 * 1024;  // the program's progress lines leave in pieces of this size
 
 inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
 inline constexpr std::string_view creator_id = "QOVR";
@@ -150,7 +152,8 @@ void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
 // says 0 bytes but that yields bytes when read (as /proc files do) ends the
 // run as grown. Small files are read through a buffer of `copy_buffer_size`
 // bytes, larger ones copied from file to file, so memory use stays bounded
-// whatever the sizes. Returns false, stopping early, once a write to `outfp`
+// whatever the sizes; before such a larger file, standard error is flushed,
+// so that the progress lines show while it is copied. Returns false, stopping early, once a write to `outfp`
 // fails.
 bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
 

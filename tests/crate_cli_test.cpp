@@ -194,14 +194,29 @@ TEST_F(CommandLine, FileListLines) {
 }
 
 // The program itself, on every system: nothing on standard output; on
-// standard error every line ends in the one byte 0x0A, and a message that
-// ends the run comes after the progress lines before it; the exit status.
+// standard error every line ends in the one byte 0x0A, none is lost, and a
+// message that ends the run comes after the progress lines before it; the
+// exit status.
 TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
     write_file("a.bin", "hello");
+    // Progress lines far beyond the program's buffer for them, then a refusal.
+    std::string many_list;
+    std::string many_names;
+    std::string many_missing;
+    for (int i = 0; i < 4000; ++i) {
+        const std::string name = "missing_" + std::to_string(i);
+        many_list += name + "\r\n";
+        many_names += name + "\n";
+        many_missing += "not found " + name + "\n";
+    }
+    write_file("many", many_list + "out.pdb");
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"", 1, usage},
         {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
         {"out.pdb a.bin out.pdb", 1, "a.bin: 5\nout.pdb: 103\nArchive is also an input file: out.pdb\n"},
+        {"-f many out.pdb", 1,
+         "Reading file list[many]\n" + many_names + "out.pdb\n" + many_missing +
+             "out.pdb: 103\nArchive is also an input file: out.pdb\n"},
     };
     for (const auto& [args, status, err] : cases) {
         EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt"), status) << args;
