@@ -153,8 +153,8 @@ void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
 // run as grown. Small files are read through a buffer of `copy_buffer_size`
 // bytes, larger ones copied from file to file, so memory use stays bounded
 // whatever the sizes; before such a larger file, standard error is flushed,
-// so that the progress lines show while it is copied. Returns false, stopping early, once a write to `outfp`
-// fails.
+// so that the progress lines show while it is copied. Returns false,
+// stopping early, once a write to `outfp` fails.
 bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.
