@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <initializer_list>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -71,6 +73,25 @@ std::string base_name(std::string_view filename) {
     return std::string(slash == std::string_view::npos ? filename : filename.substr(slash + 1));
 }
 
+// Hands one progress line to standard error in one call: the pieces, then a
+// line feed. Two such lines go out per packed file, so they are put together
+// here rather than through printf's formatting.
+void print_line(std::initializer_list<std::string_view> pieces) {
+    std::string line;
+    line.reserve(320);
+    for (const auto piece : pieces) {
+        line += piece;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// A number as its decimal digits.
+std::string_view decimal(std::int64_t value, std::array<char, 24>& digits) {
+    const auto r = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return {digits.data(), static_cast<std::size_t>(r.ptr - digits.data())};
+}
+
 [[noreturn]] void refuse(const std::string& message) {
     throw common::fatal_error(message);
 }
@@ -79,24 +100,37 @@ std::string base_name(std::string_view filename) {
     refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
 }
 
-void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
-    std::uint8_t bytes[4];
-    for (int i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(val >> (8 * (count - 1 - i)));
+// Room for `count` more bytes at the end of the block, writing it out when
+// it is too full. Null once a write has failed: nothing more is kept.
+std::uint8_t* room(archive_stream& fp, std::size_t count) {
+    if (fp.block.size() - fp.used < count && !flush_archive(fp)) {
+        return nullptr;
     }
-    std::fwrite(bytes, 1, static_cast<std::size_t>(count), fp);
+    if (fp.failed) {
+        return nullptr;
+    }
+    std::uint8_t* at = fp.block.data() + fp.used;
+    fp.used += count;
+    return at;
+}
+
+void put_bytes(archive_stream& fp, std::uint32_t val, int count) {
+    std::uint8_t* at = room(fp, static_cast<std::size_t>(count));
+    for (int i = 0; at != nullptr && i < count; ++i) {
+        at[i] = static_cast<std::uint8_t>(val >> (8 * (count - 1 - i)));
+    }
 }
 
 [[noreturn]] void refuse_changed(const fileinfo& f, const char* how) {
     refuse("File changed after it was measured (" + std::string(how) + "): " + f.name);
 }
 
-// Copies the `f.size` bytes of the file `f` to `outfp`, opening it once. It
-// must still be the file that was measured, of the same length, and end
-// there: the read that finds its end must find no further byte. A file that
-// yields bytes although its metadata said 0 (as files of /proc do) is caught
-// the same way. Returns false when a write to `outfp` failed.
-bool copy_record(std::FILE* outfp, const fileinfo& f, std::span<std::uint8_t> buffer) {
+// Copies the `f.size` bytes of the file `f` into the archive, opening it
+// once. It must still be the file that was measured, of the same length, and
+// end there: the read that finds its end must find no further byte. A file
+// that yields bytes although its metadata said 0 (as files of /proc do) is
+// caught the same way. Returns false when a write to the archive failed.
+bool copy_record(archive_stream& fp, const fileinfo& f) {
     common::input_file in;
     if (!in.open(f.name)) {
         refuse("Can't open " + f.name + ".");
@@ -110,10 +144,14 @@ bool copy_record(std::FILE* outfp, const fileinfo& f, std::span<std::uint8_t> bu
     }
     const auto size = static_cast<std::size_t>(f.size);
     std::size_t copied = 0;
-    if (size <= buffer.size()) {
-        // A small file is read whole into the buffer and joins the stream's.
+    if (size <= copy_buffer_size) {
+        // A small file is read straight into the archive's block.
+        if (fp.block.size() - fp.used < size && !flush_archive(fp)) {
+            return false;
+        }
+        const auto into = std::span(fp.block).subspan(fp.used, size);
         while (copied < size) {
-            const auto got = in.read(buffer.subspan(copied, size - copied));
+            const auto got = in.read(into.subspan(copied));
             if (!got) {
                 refuse("Can't read " + f.name + ".");
             }
@@ -122,12 +160,15 @@ bool copy_record(std::FILE* outfp, const fileinfo& f, std::span<std::uint8_t> bu
             }
             copied += *got;
         }
-        if (copied == size && !common::write_all(outfp, buffer.first(size))) {
+        fp.used += copied;
+    } else {
+        // A large one goes from file to file, behind what the block holds.
+        if (!flush_archive(fp)) {
             return false;
         }
-    } else {
-        const auto r = in.copy_bytes(outfp, size, buffer);
+        const auto r = in.copy_bytes(fp.fp, size, fp.block);
         if (r.write_failed) {
+            fp.failed = true;
             return false;
         }
         if (r.read_failed) {
@@ -247,7 +288,8 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
         fi[i].name = name;
         fi[i].size = static_cast<std::int32_t>(status->size);
         fi[i].id = status->id;
-        std::fprintf(stderr, "%s: %d\n", name.c_str(), static_cast<int>(fi[i].size));
+        std::array<char, 24> digits{};
+        print_line({name, ": ", decimal(fi[i].size, digits)});
     }
     return fi;
 }
@@ -289,14 +331,11 @@ int crate_main(int argc, char** argv) {
         if (old_archive && old_archive->kind == common::file_kind::other) {
             refuse("Can't open outputfile " + archive + ".");
         }
-        // The buffer outlives the stream that uses it (declared first).
-        std::vector<char> out_buffer(archive_buffer_size);
         common::atomic_file out;
         if (!out.create(archive)) {
             refuse("Can't open outputfile " + archive + ".");
         }
-        std::FILE* fp = out.get();
-        std::setvbuf(fp, out_buffer.data(), _IOFBF, out_buffer.size());
+        auto fp = open_archive_stream(out.get());
         const auto fi = collect_file_info(names);
         // An archive that is one of its own inputs, by whatever name or link,
         // would be packed into itself: the files are compared, not the names.
@@ -316,7 +355,7 @@ int crate_main(int argc, char** argv) {
         output_app_info();
         output_sort_info();
         output_first_record(fp, fi);
-        if (!output_record(fp, fi) || !out.commit()) {
+        if (!output_record(fp, fi) || !flush_archive(fp) || !out.commit()) {
             refuse("Can't write outputfile " + archive + ".");
         }
         return 0;
@@ -329,15 +368,31 @@ int crate_main(int argc, char** argv) {
 
 // ---- archive writer ------------------------------------------------------
 
-void put4b(std::int32_t val, std::FILE* fp) {
+archive_stream open_archive_stream(std::FILE* fp) {
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+    archive_stream stream;
+    stream.fp = fp;
+    stream.block.resize(archive_buffer_size);
+    return stream;
+}
+
+bool flush_archive(archive_stream& fp) {
+    if (!fp.failed && fp.used > 0 && !common::write_all(fp.fp, std::span(fp.block).first(fp.used))) {
+        fp.failed = true;
+    }
+    fp.used = 0;
+    return !fp.failed;
+}
+
+void put4b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 4);
 }
 
-void put3b(std::int32_t val, std::FILE* fp) {
+void put3b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 3);
 }
 
-void put2b(std::int32_t val, std::FILE* fp) {
+void put2b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 2);
 }
 
@@ -345,14 +400,14 @@ std::uint32_t unix_time_to_pilot_time(std::int64_t t) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) + 2082844800u);
 }
 
-void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num) {
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num) {
     constexpr std::size_t name_field = 32;
     if (name.size() >= name_field) {
         refuse("the name length should be less than 32 chars.");
     }
-    std::uint8_t field[name_field] = {};
-    std::copy(name.begin(), name.end(), field);
-    std::fwrite(field, 1, name_field, fp);
+    if (std::uint8_t* field = room(fp, name_field)) {
+        std::fill_n(std::copy(name.begin(), name.end(), field), name_field - name.size(), std::uint8_t{0});
+    }
     put2b(0, fp);  // attributes
     put2b(0, fp);  // version
     put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // creation date
@@ -363,31 +418,31 @@ void output_header(std::FILE* fp, std::string_view name, std::string_view id, st
     put4b(0, fp);  // sort info offset: none
     put4b(0x44415441, fp);  // type "DATA"
     for (std::size_t i = 0; i < 4; ++i) {
-        std::fputc(i < id.size() ? static_cast<unsigned char>(id[i]) : 0, fp);
+        put_bytes(fp, i < id.size() ? static_cast<unsigned char>(id[i]) : 0u, 1);
     }
     put4b(0, fp);  // unique ID seed
     put4b(0, fp);  // next record list ID
     put2b(num, fp);
 }
 
-void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi) {
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi) {
     // Offsets are 32-bit fields; the caller has refused archives of 4 GiB or
     // more, so unsigned arithmetic here never wraps for a written archive.
     const auto num = static_cast<std::uint32_t>(fi.size());
     std::uint32_t offset = 8 * (num + 1) + 80;  // header, record list, delimiter
     put4b(static_cast<std::int32_t>(offset), fp);
-    std::fputc(0, fp);
+    put_bytes(fp, 0, 1);
     put3b(0, fp);
     offset += 2 * num;  // the size record
     for (const auto& f : fi) {
         put4b(static_cast<std::int32_t>(offset), fp);
-        std::fputc(0, fp);
+        put_bytes(fp, 0, 1);  // attributes
         put3b(get_uid_from_filename(f.name), fp);
         offset += static_cast<std::uint32_t>(f.size);
     }
 }
 
-void output_delimiter(std::FILE* fp) {
+void output_delimiter(archive_stream& fp) {
     put2b(0, fp);
 }
 
@@ -395,32 +450,28 @@ void output_app_info() {}
 
 void output_sort_info() {}
 
-void output_first_record(std::FILE* fp, std::span<const fileinfo> fi) {
+void output_first_record(archive_stream& fp, std::span<const fileinfo> fi) {
     for (const auto& f : fi) {
         put2b(f.size, fp);
     }
 }
 
-bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
-    std::vector<std::uint8_t> buffer;
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi) {
     for (const auto& f : fi) {
         if (f.name.empty()) {
             continue;  // not found: an empty record
         }
         if (f.size > 0) {
-            std::fprintf(stderr, "file: %s\n", f.name.c_str());
+            print_line({"file: ", f.name});
         }
         if (static_cast<std::size_t>(f.size) > copy_buffer_size) {
             std::fflush(stderr);  // the lines so far show while a large file is copied
         }
-        if (buffer.empty()) {
-            buffer.resize(copy_buffer_size);
-        }
-        if (!copy_record(outfp, f, buffer)) {
+        if (fp.failed || !copy_record(fp, f)) {
             return false;
         }
     }
-    return true;
+    return !fp.failed;
 }
 
 // ---- unique IDs from names ----------------------------------------------

@@ -14,6 +14,7 @@
 #include "file_io.hpp"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -46,7 +47,8 @@ inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
 inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
-inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
+inline constexpr std::size_t archive_buffer_size = 256 * 1024;  // the archive is written in blocks of this size (at least copy_buffer_size)
+static_assert(archive_buffer_size >= copy_buffer_size, "a small file must fit an empty block");
 inline constexpr std::size_t progress_buffer_size = 64 * 1024;  // the program's progress lines leave in pieces of this size
 
 inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
@@ -115,24 +117,43 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
 std::int64_t archive_size(std::span<const fileinfo> fi);
 
 // ---- archive writer ------------------------------------------------------
-// The writers below leave write errors to the stream's error flag, which the
-// caller checks when it closes the archive; output_record, which also writes
-// past the stream's buffer, returns false instead.
+
+// The archive on its way to its file: bytes gather in `block` and leave in
+// whole blocks, one write each; a small file's bytes are read straight into
+// the block, and a large file goes from file to file behind what the block
+// held. Once a write has failed, nothing more is written and `failed` stays
+// set.
+struct archive_stream {
+    std::FILE* fp = nullptr;  // the archive's file, unbuffered
+    std::vector<std::uint8_t> block;
+    std::size_t used = 0;  // bytes at the start of `block` not yet written
+    bool failed = false;
+};
+
+// A stream over `fp` with a block of `archive_buffer_size` bytes. `fp`
+// becomes unbuffered: call this before anything is written to it.
+archive_stream open_archive_stream(std::FILE* fp);
+
+// Writes what the block holds. False when this or an earlier write failed.
+bool flush_archive(archive_stream& fp);
+
+// The writers below leave write errors to the stream's `failed` flag, which
+// the caller checks when it flushes the stream at the end.
 
 // Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates from
 // the system clock, type "DATA", the first four characters of `id` (zero
 // bytes stand in for missing ones) and `num` records (low 16 bits). Throws
 // "the name length should be less than 32 chars." before writing anything
 // when `name` has 32 characters or more.
-void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num);
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num);
 
 // Writes the N + 1 record-list entries: the size record's entry, then one per
 // file with its offset and the low 24 bits of get_uid_from_filename(name),
 // called exactly once per file in order.
-void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi);
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi);
 
 // Writes the two zero bytes behind the record list.
-void output_delimiter(std::FILE* fp);
+void output_delimiter(archive_stream& fp);
 
 // The archive has no application info block and no sort info block; these
 // write nothing and stand where those blocks would be.
@@ -140,7 +161,7 @@ void output_app_info();
 void output_sort_info();
 
 // Writes the size record: the low 16 bits of every file's size, in order.
-void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
+void output_first_record(archive_stream& fp, std::span<const fileinfo> fi);
 
 // Copies the bytes of every file that was found, in order, each of non-zero
 // size preceded by the line "file: <name>" on standard error. Each file is
@@ -150,17 +171,17 @@ void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
 // "File changed after it was measured (<replaced|grown|shrunk>): <name>".
 // A file measured as empty is checked too, silently: a file whose metadata
 // says 0 bytes but that yields bytes when read (as /proc files do) ends the
-// run as grown. Small files are read through a buffer of `copy_buffer_size`
-// bytes, larger ones copied from file to file, so memory use stays bounded
-// whatever the sizes; before such a larger file, standard error is flushed,
-// so that the progress lines show while it is copied. Returns false,
-// stopping early, once a write to `outfp` fails.
-bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
+// run as grown. Files of up to `copy_buffer_size` bytes are read straight
+// into the stream's block, larger ones copied from file to file, so memory
+// use stays bounded whatever the sizes; before such a larger file, standard
+// error is flushed, so that the progress lines show while it is copied.
+// Returns false, stopping early, once a write to the archive fails.
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.
-void put4b(std::int32_t val, std::FILE* fp);
-void put3b(std::int32_t val, std::FILE* fp);
-void put2b(std::int32_t val, std::FILE* fp);
+void put4b(std::int32_t val, archive_stream& fp);
+void put3b(std::int32_t val, archive_stream& fp);
+void put2b(std::int32_t val, archive_stream& fp);
 
 // Seconds since 1970 to seconds since 1904, modulo 2^32.
 std::uint32_t unix_time_to_pilot_time(std::int64_t t);
