@@ -326,9 +326,10 @@ int crate_main(int argc, char** argv) {
         // The archive is written under a temporary name and takes its own
         // name only when it is complete: until then an older archive stays
         // as it was, and a run that stops leaves nothing behind. A link at the
-        // name is replaced; a folder, a device or a FIFO there is refused.
+        // name is replaced, a device or a FIFO is written directly, and a
+        // folder cannot become an archive.
         const auto old_archive = common::status_of_name(archive);
-        if (old_archive && old_archive->kind == common::file_kind::other) {
+        if (old_archive && old_archive->kind == common::file_kind::folder) {
             refuse("Can't open outputfile " + archive + ".");
         }
         common::atomic_file out;

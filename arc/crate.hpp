@@ -79,13 +79,13 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 // `-f filelist archive`), gathers and measures the input files and writes the
 // archive under a temporary name, which takes the archive's name (replacing a
 // file or a symbolic link there) only when the archive is complete; returns 0
-// then. Throws common::fatal_error for the usage text, a file list or archive
-// that cannot be opened or written (a folder, a device or a FIFO at the
-// archive's name is never opened), a refused input (too many files, a name or
-// a file too long), an input file that changed or cannot be read when it is
-// copied, and a failed allocation ("calloc: ..."). Whenever it throws, an
-// older archive of that name is left as it was and the temporary file is
-// gone.
+// then. A device or a FIFO at the archive's name is written directly. Throws
+// common::fatal_error for the usage text, a file list or archive that cannot
+// be opened or written (a folder at the archive's name is refused at once), a
+// refused input (too many files, a name or a file too long, the archive
+// itself), an input file that changed or cannot be read when it is copied,
+// and a failed allocation ("calloc: ..."). Whenever it throws, an older
+// archive of that name is left as it was and the temporary file is gone.
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then

@@ -222,7 +222,9 @@ std::optional<file_status> status_of_handle(HANDLE h, bool name_only) {
     }
     if (name_only && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         s.kind = file_kind::link;
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        s.kind = file_kind::folder;
+    } else {
         s.kind = file_kind::regular;
     }
     s.size = static_cast<std::int64_t>(std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
@@ -287,7 +289,10 @@ namespace {
 
 file_status status_from(const struct stat& st) {
     file_status s;
-    s.kind = S_ISREG(st.st_mode) ? file_kind::regular : S_ISLNK(st.st_mode) ? file_kind::link : file_kind::other;
+    s.kind = S_ISREG(st.st_mode)   ? file_kind::regular
+             : S_ISDIR(st.st_mode) ? file_kind::folder
+             : S_ISLNK(st.st_mode) ? file_kind::link
+                                   : file_kind::other;
     s.size = static_cast<std::int64_t>(st.st_size);
     s.id.device = static_cast<std::uint64_t>(st.st_dev);
     s.id.index = static_cast<std::uint64_t>(st.st_ino);

@@ -76,8 +76,9 @@ struct file_id {
 
 enum class file_kind {
     regular,  // a file of bytes
+    folder,
     link,     // a symbolic link (only status_of_name reports one)
-    other,    // a folder, a FIFO, a device, a socket
+    other,    // a FIFO, a device, a socket
 };
 
 struct file_status {

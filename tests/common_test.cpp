@@ -251,7 +251,7 @@ TEST_F(FileStatus, KindLengthAndWhichFile) {
         {"a.bin", true, regular, 3, true},
         {"hard.bin", false, regular, 3, true},
         {"b.bin", false, regular, 3, false},
-        {"folder", false, other, -1, false},
+        {"folder", false, folder, -1, false},
         {"missing", false, std::nullopt, -1, false},
 #ifndef _WIN32
         {"link.bin", false, regular, 3, true},

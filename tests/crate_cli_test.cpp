@@ -66,8 +66,8 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
 #ifndef _WIN32
         {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
         {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
-        {{"/dev/full", "a.bin"}, "Can't open outputfile /dev/full.\n", 1, -1},  // a device is never replaced
-        {{"/dev/full", "big"}, "Can't open outputfile /dev/full.\n", 1, -1},
+        {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the end
+        {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
 #endif
     };
     for (const auto& c : cases) {
