@@ -4,10 +4,12 @@
 #include "file_io.hpp"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <initializer_list>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
@@ -71,6 +73,25 @@ std::string base_name(std::string_view filename) {
     return std::string(slash == std::string_view::npos ? filename : filename.substr(slash + 1));
 }
 
+// Hands one progress line to standard error in one call: the pieces, then a
+// line feed. Two such lines go out per packed file, so they are put together
+// here rather than through printf's formatting.
+void print_line(std::initializer_list<std::string_view> pieces) {
+    std::string line;
+    line.reserve(320);
+    for (const auto piece : pieces) {
+        line += piece;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// A number as its decimal digits.
+std::string_view decimal(std::int64_t value, std::array<char, 24>& digits) {
+    const auto r = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return {digits.data(), static_cast<std::size_t>(r.ptr - digits.data())};
+}
+
 [[noreturn]] void refuse(const std::string& message) {
     throw common::fatal_error(message);
 }
@@ -79,19 +100,94 @@ std::string base_name(std::string_view filename) {
     refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
 }
 
-void put_bytes(std::FILE* fp, std::uint32_t val, int count) {
-    std::uint8_t bytes[4];
-    for (int i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(val >> (8 * (count - 1 - i)));
+// Room for `count` more bytes at the end of the block, writing it out when
+// it is too full. Null once a write has failed: nothing more is kept.
+std::uint8_t* room(archive_stream& fp, std::size_t count) {
+    if (fp.block.size() - fp.used < count && !flush_archive(fp)) {
+        return nullptr;
     }
-    std::fwrite(bytes, 1, static_cast<std::size_t>(count), fp);
+    if (fp.failed) {
+        return nullptr;
+    }
+    std::uint8_t* at = fp.block.data() + fp.used;
+    fp.used += count;
+    return at;
 }
 
-// Input files are only measured or read in large blocks straight into our
-// own buffer; a stream buffer would cost a status query and a read-ahead per
-// file, which shows when thousands of small files are packed.
-void unbuffered(std::FILE* fp) {
-    std::setvbuf(fp, nullptr, _IONBF, 0);
+void put_bytes(archive_stream& fp, std::uint32_t val, int count) {
+    std::uint8_t* at = room(fp, static_cast<std::size_t>(count));
+    for (int i = 0; at != nullptr && i < count; ++i) {
+        at[i] = static_cast<std::uint8_t>(val >> (8 * (count - 1 - i)));
+    }
+}
+
+[[noreturn]] void refuse_changed(const fileinfo& f, const char* how) {
+    refuse("File changed after it was measured (" + std::string(how) + "): " + f.name);
+}
+
+// Copies the `f.size` bytes of the file `f` into the archive, opening it
+// once. It must still be the file that was measured, of the same length, and
+// end there: the read that finds its end must find no further byte. A file
+// that yields bytes although its metadata said 0 (as files of /proc do) is
+// caught the same way. Returns false when a write to the archive failed.
+bool copy_record(archive_stream& fp, const fileinfo& f) {
+    common::input_file in;
+    if (!in.open(f.name)) {
+        refuse("Can't open " + f.name + ".");
+    }
+    const auto status = in.status();
+    if (!status || status->kind != common::file_kind::regular || status->id != f.id) {
+        refuse_changed(f, "replaced");
+    }
+    if (status->size != f.size) {
+        refuse_changed(f, status->size > f.size ? "grown" : "shrunk");
+    }
+    const auto size = static_cast<std::size_t>(f.size);
+    std::size_t copied = 0;
+    if (size <= copy_buffer_size) {
+        // A small file is read straight into the archive's block.
+        if (fp.block.size() - fp.used < size && !flush_archive(fp)) {
+            return false;
+        }
+        const auto into = std::span(fp.block).subspan(fp.used, size);
+        while (copied < size) {
+            const auto got = in.read(into.subspan(copied));
+            if (!got) {
+                refuse("Can't read " + f.name + ".");
+            }
+            if (*got == 0) {
+                break;
+            }
+            copied += *got;
+        }
+        fp.used += copied;
+    } else {
+        // A large one goes from file to file, behind what the block holds.
+        if (!flush_archive(fp)) {
+            return false;
+        }
+        const auto r = in.copy_bytes(fp.fp, size, fp.block);
+        if (r.write_failed) {
+            fp.failed = true;
+            return false;
+        }
+        if (r.read_failed) {
+            refuse("Can't read " + f.name + ".");
+        }
+        copied = static_cast<std::size_t>(r.copied);
+    }
+    if (copied < size) {
+        refuse_changed(f, "shrunk");
+    }
+    std::array<std::uint8_t, 1> past_end{};
+    const auto extra = in.read(past_end);
+    if (!extra) {
+        refuse("Can't read " + f.name + ".");
+    }
+    if (*extra != 0) {
+        refuse_changed(f, "grown");
+    }
+    return true;
 }
 
 std::uint32_t current_pilot_time() {
@@ -108,31 +204,55 @@ std::vector<std::string> make_filelist(const std::string& filename) {
     if (!fp) {
         refuse("Can't open outputfile " + filename + ".");
     }
+    // One line, one entry, whatever its length: the name is its first word,
+    // the rest of the line is skipped. A zero byte ends the line's text.
+    enum class at { before_word, in_word, past_word };
     std::vector<std::string> names;
-    char piece[list_piece_size + 1];
+    std::string word;
+    at where = at::before_word;
+    bool line_begun = false;
+    auto end_line = [&] {
+        if (names.size() == max_files) {
+            refuse_too_many_files();
+        }
+        names.push_back(std::move(word));
+        word.clear();
+        where = at::before_word;
+        line_begun = false;
+    };
+    std::vector<char> block(list_block_size);
     for (;;) {
         errno = 0;
-        if (std::fgets(piece, sizeof piece, fp.get()) == nullptr) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), fp.get());
+        for (const char c : std::span(block.data(), got)) {
+            if (c == '\n') {
+                end_line();
+                continue;
+            }
+            line_begun = true;
+            const bool ends_word = c == '\0' || is_space(c);
+            if (where == at::before_word && c == '\0') {
+                where = at::past_word;
+            } else if (where == at::before_word && !ends_word) {
+                word.push_back(c);
+                where = at::in_word;
+            } else if (where == at::in_word) {
+                if (ends_word) {
+                    where = at::past_word;
+                } else {
+                    word.push_back(c);
+                }
+            }
+        }
+        if (got < block.size()) {
             if (std::ferror(fp.get()) != 0) {
                 refuse(std::string("fgets: ") + std::strerror(errno));
             }
             break;
         }
-        if (names.size() == max_files) {
-            refuse_too_many_files();
-        }
-        // The name is the first word; a piece without one gives an empty
-        // name, which is packed like a file that was not found.
-        const std::string_view text(piece);
-        std::size_t begin = 0;
-        while (begin < text.size() && is_space(text[begin])) {
-            ++begin;
-        }
-        std::size_t end = begin;
-        while (end < text.size() && !is_space(text[end])) {
-            ++end;
-        }
-        names.emplace_back(text.substr(begin, end - begin));
+    }
+    if (line_begun) {
+        end_line();  // the last line needs no line end
     }
     for (const auto& name : names) {
         std::fprintf(stderr, "%s\n", name.c_str());
@@ -155,29 +275,21 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
     std::vector<fileinfo> fi(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
-        auto fp = name.empty() ? common::file_ptr() : common::open_read(name);
-        std::optional<std::int64_t> size;
-        if (fp) {
-            unbuffered(fp.get());
-            size = common::file_size(fp.get());
-        }
-        // A folder is not a file. Some systems refuse to open one; where one
-        // opens, it gives no length or an absurd one, and only then is the
-        // extra folder check made. Either way a folder is "not found".
-        std::error_code ec;
-        if (!fp || ((!size || *size > max_file_size) && std::filesystem::is_directory(name, ec))) {
+        // Judged by the metadata alone, links followed, without opening the
+        // file: a folder, a FIFO or a device is no file to pack.
+        const auto status = name.empty() ? std::nullopt : common::status_of(name);
+        if (!status || status->kind != common::file_kind::regular) {
             std::fprintf(stderr, "not found %s\n", name.c_str());
             continue;
         }
-        if (!size) {
-            refuse("Can't measure " + name + ".");
-        }
-        if (*size > max_file_size) {
+        if (status->size > max_file_size) {
             refuse("File too large (2 GiB or more): " + name);
         }
         fi[i].name = name;
-        fi[i].size = static_cast<std::int32_t>(*size);
-        std::fprintf(stderr, "%s: %d\n", name.c_str(), static_cast<int>(fi[i].size));
+        fi[i].size = static_cast<std::int32_t>(status->size);
+        fi[i].id = status->id;
+        std::array<char, 24> digits{};
+        print_line({name, ": ", decimal(fi[i].size, digits)});
     }
     return fi;
 }
@@ -211,29 +323,43 @@ int crate_main(int argc, char** argv) {
         }
         check_file_names(names);
 
-        // The buffer outlives the stream that uses it (declared first).
-        std::vector<char> out_buffer(archive_buffer_size);
-        auto fp = common::open_write(archive);
-        if (!fp) {
+        // The archive is written under a temporary name and takes its own
+        // name only when it is complete: until then an older archive stays
+        // as it was, and a run that stops leaves nothing behind. A link at the
+        // name is replaced, a device or a FIFO is written directly, and a
+        // folder cannot become an archive.
+        const auto old_archive = common::status_of_name(archive);
+        if (old_archive && old_archive->kind == common::file_kind::folder) {
             refuse("Can't open outputfile " + archive + ".");
         }
-        std::setvbuf(fp.get(), out_buffer.data(), _IOFBF, out_buffer.size());
+        common::atomic_file out;
+        if (!out.create(archive)) {
+            refuse("Can't open outputfile " + archive + ".");
+        }
+        auto fp = open_archive_stream(out.get());
         const auto fi = collect_file_info(names);
+        // An archive that is one of its own inputs, by whatever name or link,
+        // would be packed into itself: the files are compared, not the names.
+        for (const auto& f : fi) {
+            if (old_archive && old_archive->kind == common::file_kind::regular && !f.name.empty() &&
+                f.id == old_archive->id) {
+                refuse("Archive is also an input file: " + f.name);
+            }
+        }
         if (archive_size(fi) > max_archive_size) {
             refuse("Archive too large (4 GiB or more): " + archive);
         }
         const auto num = static_cast<std::int32_t>(fi.size());
-        output_header(fp.get(), database_name, creator_id, num + 1);
-        output_record_entry_header(fp.get(), fi);
-        output_delimiter(fp.get());
+        output_header(fp, database_name, creator_id, num + 1);
+        output_record_entry_header(fp, fi);
+        output_delimiter(fp);
         output_app_info();
         output_sort_info();
-        output_first_record(fp.get(), fi);
-        const bool complete = output_record(fp.get(), fi);
-        if (!common::close_file(fp)) {
+        output_first_record(fp, fi);
+        if (!output_record(fp, fi) || !flush_archive(fp) || !out.commit()) {
             refuse("Can't write outputfile " + archive + ".");
         }
-        return complete ? 0 : 1;
+        return 0;
     } catch (const std::bad_alloc&) {
         refuse(std::string("calloc: ") + std::strerror(ENOMEM));
     } catch (const std::length_error&) {
@@ -243,15 +369,31 @@ int crate_main(int argc, char** argv) {
 
 // ---- archive writer ------------------------------------------------------
 
-void put4b(std::int32_t val, std::FILE* fp) {
+archive_stream open_archive_stream(std::FILE* fp) {
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+    archive_stream stream;
+    stream.fp = fp;
+    stream.block.resize(archive_buffer_size);
+    return stream;
+}
+
+bool flush_archive(archive_stream& fp) {
+    if (!fp.failed && fp.used > 0 && !common::write_all(fp.fp, std::span(fp.block).first(fp.used))) {
+        fp.failed = true;
+    }
+    fp.used = 0;
+    return !fp.failed;
+}
+
+void put4b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 4);
 }
 
-void put3b(std::int32_t val, std::FILE* fp) {
+void put3b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 3);
 }
 
-void put2b(std::int32_t val, std::FILE* fp) {
+void put2b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 2);
 }
 
@@ -259,14 +401,14 @@ std::uint32_t unix_time_to_pilot_time(std::int64_t t) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) + 2082844800u);
 }
 
-void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num) {
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num) {
     constexpr std::size_t name_field = 32;
     if (name.size() >= name_field) {
         refuse("the name length should be less than 32 chars.");
     }
-    std::uint8_t field[name_field] = {};
-    std::copy(name.begin(), name.end(), field);
-    std::fwrite(field, 1, name_field, fp);
+    if (std::uint8_t* field = room(fp, name_field)) {
+        std::fill_n(std::copy(name.begin(), name.end(), field), name_field - name.size(), std::uint8_t{0});
+    }
     put2b(0, fp);  // attributes
     put2b(0, fp);  // version
     put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // creation date
@@ -277,31 +419,31 @@ void output_header(std::FILE* fp, std::string_view name, std::string_view id, st
     put4b(0, fp);  // sort info offset: none
     put4b(0x44415441, fp);  // type "DATA"
     for (std::size_t i = 0; i < 4; ++i) {
-        std::fputc(i < id.size() ? static_cast<unsigned char>(id[i]) : 0, fp);
+        put_bytes(fp, i < id.size() ? static_cast<unsigned char>(id[i]) : 0u, 1);
     }
     put4b(0, fp);  // unique ID seed
     put4b(0, fp);  // next record list ID
     put2b(num, fp);
 }
 
-void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi) {
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi) {
     // Offsets are 32-bit fields; the caller has refused archives of 4 GiB or
     // more, so unsigned arithmetic here never wraps for a written archive.
     const auto num = static_cast<std::uint32_t>(fi.size());
     std::uint32_t offset = 8 * (num + 1) + 80;  // header, record list, delimiter
     put4b(static_cast<std::int32_t>(offset), fp);
-    std::fputc(0, fp);
+    put_bytes(fp, 0, 1);
     put3b(0, fp);
     offset += 2 * num;  // the size record
     for (const auto& f : fi) {
         put4b(static_cast<std::int32_t>(offset), fp);
-        std::fputc(0, fp);
+        put_bytes(fp, 0, 1);  // attributes
         put3b(get_uid_from_filename(f.name), fp);
         offset += static_cast<std::uint32_t>(f.size);
     }
 }
 
-void output_delimiter(std::FILE* fp) {
+void output_delimiter(archive_stream& fp) {
     put2b(0, fp);
 }
 
@@ -309,52 +451,28 @@ void output_app_info() {}
 
 void output_sort_info() {}
 
-void output_first_record(std::FILE* fp, std::span<const fileinfo> fi) {
+void output_first_record(archive_stream& fp, std::span<const fileinfo> fi) {
     for (const auto& f : fi) {
         put2b(f.size, fp);
     }
 }
 
-bool output_record(std::FILE* outfp, std::span<const fileinfo> fi) {
-    bool complete = true;
-    std::vector<std::uint8_t> buffer;
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi) {
     for (const auto& f : fi) {
-        if (f.size <= 0) {
-            continue;
+        if (f.name.empty()) {
+            continue;  // not found: an empty record
         }
-        if (buffer.empty()) {
-            buffer.resize(copy_buffer_size);
+        if (f.size > 0) {
+            print_line({"file: ", f.name});
         }
-        std::fprintf(stderr, "file: %s\n", f.name.c_str());
-        auto in = common::open_read(f.name);
-        bool whole = static_cast<bool>(in);
-        if (whole) {
-            unbuffered(in.get());
+        if (static_cast<std::size_t>(f.size) > copy_buffer_size) {
+            std::fflush(stderr);  // the lines so far show while a large file is copied
         }
-        if (!whole) {
-            std::fprintf(stderr, "Can't open %s; its record is filled with zero bytes.\n", f.name.c_str());
+        if (fp.failed || !copy_record(fp, f)) {
+            return false;
         }
-        auto remaining = static_cast<std::size_t>(f.size);
-        while (remaining > 0) {
-            const std::size_t n = std::min(remaining, buffer.size());
-            const std::size_t got = whole ? std::fread(buffer.data(), 1, n, in.get()) : 0;
-            if (got < n) {
-                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got),
-                          buffer.begin() + static_cast<std::ptrdiff_t>(n), std::uint8_t{0});
-                if (whole) {
-                    std::fprintf(stderr, "Can't read %s fully; its record is padded with zero bytes.\n",
-                                 f.name.c_str());
-                    whole = false;
-                }
-            }
-            if (!common::write_all(outfp, std::span<const std::uint8_t>(buffer.data(), n))) {
-                return false;
-            }
-            remaining -= n;
-        }
-        complete = complete && whole;
     }
-    return complete;
+    return !fp.failed;
 }
 
 // ---- unique IDs from names ----------------------------------------------

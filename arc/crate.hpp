@@ -7,10 +7,14 @@
 // message block and string index, or a picture by its number.
 //
 // Run-ending failures throw common::fatal_error with the one-line message;
-// progress lines go straight to standard error as they happen.
+// progress lines go to standard error, which the program buffers (flushing
+// it before a file that takes long to copy, and at the end of every run).
 #pragma once
 
+#include "file_io.hpp"
+
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -21,11 +25,13 @@
 namespace crate {
 
 // One input file. `name` is the name as given (at most 255 characters), or
-// empty for a file that could not be opened; `size` is its length in bytes,
-// 0 for a file that could not be opened.
+// empty for a file that was not found; `size` is its length in bytes, 0 for a
+// file that was not found; `id` tells which file was measured, so that the
+// copy can make sure it reads the same one.
 struct fileinfo {
     std::string name;
     std::int32_t size = 0;
+    common::file_id id;
 };
 
 // The unique ID that the next name without a recognised form receives.
@@ -39,9 +45,11 @@ inline constexpr std::size_t max_files = 65534;        // the record count is 16
 inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 characters with its closing zero
 inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
-inline constexpr std::size_t list_piece_size = 255;    // the file list is read in pieces of at most this many bytes
-inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // file bytes are copied through this many at a time
-inline constexpr std::size_t archive_buffer_size = 1024 * 1024;  // the archive is written in blocks of this size
+inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
+inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
+inline constexpr std::size_t archive_buffer_size = 256 * 1024;  // the archive is written in blocks of this size (at least copy_buffer_size)
+static_assert(archive_buffer_size >= copy_buffer_size, "a small file must fit an empty block");
+inline constexpr std::size_t progress_buffer_size = 64 * 1024;  // the program's progress lines leave in pieces of this size
 
 inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
 inline constexpr std::string_view creator_id = "QOVR";
@@ -69,19 +77,25 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 
 // The whole program: reads the command line (`archive file_1 ... file_N` or
 // `-f filelist archive`), gathers and measures the input files and writes the
-// archive. Returns 0 after a complete archive, 1 after an archive whose
-// records could not all be filled from their files (each such file was named
-// on standard error). Throws common::fatal_error for the usage text, a file
-// list or archive that cannot be opened or written, a refused input (too many
-// files, a name or a file too long) and a failed allocation ("calloc: ...").
+// archive under a temporary name, which takes the archive's name (replacing a
+// file or a symbolic link there) only when the archive is complete; returns 0
+// then. A device or a FIFO at the archive's name is written directly. Throws
+// common::fatal_error for the usage text, a file list or archive that cannot
+// be opened or written (a folder at the archive's name is refused at once), a
+// refused input (too many files, a name or a file too long, the archive
+// itself), an input file that changed or cannot be read when it is copied,
+// and a failed allocation ("calloc: ..."). Whenever it throws, an older
+// archive of that name is left as it was and the temporary file is gone.
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then
-// reads the list in pieces (a piece ends behind a line feed, after 255 bytes,
-// or at the end of the file); each piece is one entry named by its first
-// white-space-delimited word, an empty name for a piece without a word. Prints
-// every name on its own line after the whole list has been read, and returns
-// the names in list order (their count is the vector's size).
+// reads the whole list; every line is one entry, whatever its length, named
+// by its first white-space-delimited word (an empty name for a line without
+// a word; a zero byte ends a line's text). A line ends in a line feed, so a
+// CR LF ends it too, and the last line needs none. Prints every name on its
+// own line after the whole list has been read, and returns the names in list
+// order (their count is the vector's size); a name too long for the archive
+// is refused later, by check_file_names, as on the command line.
 // Throws "Can't open outputfile <name>." when the list cannot be opened,
 // "fgets: <system text>" on a read error, and the too-many-files refusal
 // when the list holds more than `max_files` entries.
@@ -91,34 +105,55 @@ std::vector<std::string> make_filelist(const std::string& filename);
 // name longer than `max_name_length` characters. Prints nothing otherwise.
 void check_file_names(std::span<const std::string> names);
 
-// Measures every named file in order. A file that cannot be opened prints
-// "not found <name>" and gives {"", 0}; any other prints "<name>: <size>"
-// and gives {name, size}. Throws when a file's length cannot be found
-// ("Can't measure <name>.") or is 2 GiB or more ("File too large ...").
-// An empty name and a folder are reported as not found too.
+// Measures every named file in order, from the file system's metadata alone
+// (links followed; no file is opened). A name that leads to no regular file
+// (none at all, a folder, a FIFO, a device, a socket, an empty name) prints
+// "not found <name>" and gives {"", 0}; a regular file prints
+// "<name>: <size>" and gives its name, size and id. Throws when a file is
+// 2 GiB or more ("File too large ...").
 std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
 
 // Length in bytes of the archive that the files make: 88 + 10N + all sizes.
 std::int64_t archive_size(std::span<const fileinfo> fi);
 
 // ---- archive writer ------------------------------------------------------
-// The writers below leave write errors to the stream's error flag, which the
-// caller checks (std::ferror) before and when it closes the archive.
+
+// The archive on its way to its file: bytes gather in `block` and leave in
+// whole blocks, one write each; a small file's bytes are read straight into
+// the block, and a large file goes from file to file behind what the block
+// held. Once a write has failed, nothing more is written and `failed` stays
+// set.
+struct archive_stream {
+    std::FILE* fp = nullptr;  // the archive's file, unbuffered
+    std::vector<std::uint8_t> block;
+    std::size_t used = 0;  // bytes at the start of `block` not yet written
+    bool failed = false;
+};
+
+// A stream over `fp` with a block of `archive_buffer_size` bytes. `fp`
+// becomes unbuffered: call this before anything is written to it.
+archive_stream open_archive_stream(std::FILE* fp);
+
+// Writes what the block holds. False when this or an earlier write failed.
+bool flush_archive(archive_stream& fp);
+
+// The writers below leave write errors to the stream's `failed` flag, which
+// the caller checks when it flushes the stream at the end.
 
 // Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates from
 // the system clock, type "DATA", the first four characters of `id` (zero
 // bytes stand in for missing ones) and `num` records (low 16 bits). Throws
 // "the name length should be less than 32 chars." before writing anything
 // when `name` has 32 characters or more.
-void output_header(std::FILE* fp, std::string_view name, std::string_view id, std::int32_t num);
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num);
 
 // Writes the N + 1 record-list entries: the size record's entry, then one per
 // file with its offset and the low 24 bits of get_uid_from_filename(name),
 // called exactly once per file in order.
-void output_record_entry_header(std::FILE* fp, std::span<const fileinfo> fi);
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi);
 
 // Writes the two zero bytes behind the record list.
-void output_delimiter(std::FILE* fp);
+void output_delimiter(archive_stream& fp);
 
 // The archive has no application info block and no sort info block; these
 // write nothing and stand where those blocks would be.
@@ -126,21 +161,27 @@ void output_app_info();
 void output_sort_info();
 
 // Writes the size record: the low 16 bits of every file's size, in order.
-void output_first_record(std::FILE* fp, std::span<const fileinfo> fi);
+void output_first_record(archive_stream& fp, std::span<const fileinfo> fi);
 
-// Copies the bytes of every file of non-zero size, in order, each preceded by
-// the line "file: <name>" on standard error. Every record gets exactly `size`
-// bytes: a file that cannot be opened or read whole any more is padded with
-// zero bytes and named on standard error. Memory use is bounded by
-// `copy_buffer_size` whatever the sizes. Stops early once a write to `outfp`
-// fails (the stream's error flag tells the caller). Returns false when any
-// record had to be padded.
-bool output_record(std::FILE* outfp, std::span<const fileinfo> fi);
+// Copies the bytes of every file that was found, in order, each of non-zero
+// size preceded by the line "file: <name>" on standard error. Each file is
+// opened once, and must still be the file that was measured, with the same
+// length and no byte past it; otherwise the run ends (throws) with
+// "Can't open <name>.", "Can't read <name>." or
+// "File changed after it was measured (<replaced|grown|shrunk>): <name>".
+// A file measured as empty is checked too, silently: a file whose metadata
+// says 0 bytes but that yields bytes when read (as /proc files do) ends the
+// run as grown. Files of up to `copy_buffer_size` bytes are read straight
+// into the stream's block, larger ones copied from file to file, so memory
+// use stays bounded whatever the sizes; before such a larger file, standard
+// error is flushed, so that the progress lines show while it is copied.
+// Returns false, stopping early, once a write to the archive fails.
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.
-void put4b(std::int32_t val, std::FILE* fp);
-void put3b(std::int32_t val, std::FILE* fp);
-void put2b(std::int32_t val, std::FILE* fp);
+void put4b(std::int32_t val, archive_stream& fp);
+void put3b(std::int32_t val, archive_stream& fp);
+void put2b(std::int32_t val, archive_stream& fp);
 
 // Seconds since 1970 to seconds since 1904, modulo 2^32.
 std::uint32_t unix_time_to_pilot_time(std::int64_t t);

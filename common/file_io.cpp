@@ -150,6 +150,25 @@ std::FILE* create_new(const std::string& path) {
 #endif
 }
 
+// Writes all of `src` to the descriptor `fd`. False on a failed write.
+bool write_fd(int fd, std::span<const std::uint8_t> src) {
+    while (!src.empty()) {
+#ifdef _WIN32
+        const int n = _write(fd, src.data(), static_cast<unsigned>(std::min<std::size_t>(src.size(), 1u << 30)));
+#else
+        const ssize_t n = write(fd, src.data(), src.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+#endif
+        if (n <= 0) {
+            return false;
+        }
+        src = src.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 // Renames `from` over `to`, replacing a file or a link that stands there.
 bool replace_file(const std::string& from, const std::string& to) {
 #ifdef _WIN32
@@ -188,6 +207,205 @@ std::string temporary_name(const std::string& path, unsigned attempt) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// The metadata of an open handle. `name_only`: a reparse point (a symbolic
+// link) is reported as a link, since the handle was opened on the link itself.
+std::optional<file_status> status_of_handle(HANDLE h, bool name_only) {
+    file_status s;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        return s;  // a console, a pipe, a device: kind other
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h, &info)) {
+        return std::nullopt;
+    }
+    if (name_only && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        s.kind = file_kind::link;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        s.kind = file_kind::folder;
+    } else {
+        s.kind = file_kind::regular;
+    }
+    s.size = static_cast<std::int64_t>(std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    s.id.device = info.dwVolumeSerialNumber;
+    s.id.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    return s;
+}
+
+// Opens the name for its metadata only (no read access, so nothing is locked
+// and a folder opens too), reads them and closes it again.
+std::optional<file_status> status_by_name(const std::string& path, bool name_only) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (name_only ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    const HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    auto s = status_of_handle(h, name_only);
+    CloseHandle(h);
+    return s;
+}
+
+HANDLE handle_of(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+}  // namespace
+
+std::optional<file_status> status_of(const std::string& path) {
+    return status_by_name(path, false);
+}
+
+std::optional<file_status> status_of_name(const std::string& path) {
+    return status_by_name(path, true);
+}
+
+bool input_file::open(const std::string& path) {
+    *this = input_file();
+    fd_ = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return fd_ >= 0;
+}
+
+std::optional<file_status> input_file::status() const {
+    if (fd_ < 0) {
+        return std::nullopt;
+    }
+    return status_of_handle(handle_of(fd_), false);
+}
+
+std::optional<std::size_t> input_file::read(std::span<std::uint8_t> dst) {
+    const auto n = static_cast<unsigned>(std::min<std::size_t>(dst.size(), 1u << 30));
+    const int got = fd_ < 0 ? -1 : _read(fd_, dst.data(), n);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+#else
+
+namespace {
+
+file_status status_from(const struct stat& st) {
+    file_status s;
+    s.kind = S_ISREG(st.st_mode)   ? file_kind::regular
+             : S_ISDIR(st.st_mode) ? file_kind::folder
+             : S_ISLNK(st.st_mode) ? file_kind::link
+                                   : file_kind::other;
+    s.size = static_cast<std::int64_t>(st.st_size);
+    s.id.device = static_cast<std::uint64_t>(st.st_dev);
+    s.id.index = static_cast<std::uint64_t>(st.st_ino);
+    return s;
+}
+
+}  // namespace
+
+std::optional<file_status> status_of(const std::string& path) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return status_from(st);
+}
+
+std::optional<file_status> status_of_name(const std::string& path) {
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return status_from(st);
+}
+
+bool input_file::open(const std::string& path) {
+    *this = input_file();
+    // O_NONBLOCK only keeps a FIFO from waiting for a writer; reads of a
+    // regular file ignore it.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    return fd_ >= 0;
+}
+
+std::optional<file_status> input_file::status() const {
+    struct stat st{};
+    if (fd_ < 0 || fstat(fd_, &st) != 0) {
+        return std::nullopt;
+    }
+    return status_from(st);
+}
+
+std::optional<std::size_t> input_file::read(std::span<std::uint8_t> dst) {
+    for (;;) {
+        const ssize_t got = fd_ < 0 ? -1 : ::read(fd_, dst.data(), dst.size());
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+}
+
+#endif
+
+input_file::input_file(input_file&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+input_file& input_file::operator=(input_file&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            close_fd(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+input_file::~input_file() {
+    if (fd_ >= 0) {
+        close_fd(fd_);
+    }
+}
+
+input_file::copy_result input_file::copy_bytes(std::FILE* out, std::uint64_t count, std::span<std::uint8_t> buffer) {
+    copy_result r;
+    if (fd_ < 0 || std::fflush(out) != 0 || std::ferror(out) != 0) {
+        r.write_failed = true;
+        return r;
+    }
+    const int out_fd = descriptor(out);
+#ifndef _WIN32
+    // From file to file inside the system. Whatever it cannot do (files on
+    // different file systems, a full disk, an input that ends or fails) is
+    // left to the reading and writing below, which tells the cases apart.
+    while (r.copied < count) {
+        const auto n = copy_file_range(fd_, nullptr, out_fd, nullptr,
+                                       static_cast<std::size_t>(std::min<std::uint64_t>(count - r.copied, 1u << 30)), 0);
+        if (n <= 0) {
+            break;
+        }
+        r.copied += static_cast<std::uint64_t>(n);
+    }
+#endif
+    while (r.copied < count && !buffer.empty()) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count - r.copied, buffer.size()));
+        const auto got = read(buffer.first(want));
+        if (!got) {
+            r.read_failed = true;
+            break;
+        }
+        if (*got == 0) {
+            break;
+        }
+        if (!write_fd(out_fd, buffer.first(*got))) {
+            r.write_failed = true;
+            break;
+        }
+        r.copied += *got;
+    }
+    return r;
+}
 
 file_ptr open_read_regular(const std::string& path) {
     file_ptr f = open_read(path);

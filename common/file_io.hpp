@@ -63,6 +63,83 @@ bool write_all(std::FILE* f, std::span<const std::uint8_t> src);
 // to one): a folder, a FIFO or a device gives null, as a missing file does.
 file_ptr open_read_regular(const std::string& path);
 
+// ---- what the file system says about a file ------------------------------
+
+// Which file a name leads to: its device and its number there (on Windows the
+// volume serial number and the file index). Two names lead to the same file,
+// through a hard link or a symbolic link, exactly when their ids are equal.
+struct file_id {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const file_id&, const file_id&) = default;
+};
+
+enum class file_kind {
+    regular,  // a file of bytes
+    folder,
+    link,     // a symbolic link (only status_of_name reports one)
+    other,    // a FIFO, a device, a socket
+};
+
+struct file_status {
+    file_kind kind = file_kind::other;
+    std::int64_t size = 0;  // the length in bytes the metadata gives
+    file_id id;
+};
+
+// One query of the file system's metadata about `path`, symbolic links
+// followed. The file is not opened, so a FIFO or a device never blocks.
+// Nothing when no file can be reached under that name.
+std::optional<file_status> status_of(const std::string& path);
+
+// The same about the name itself: a symbolic link at `path` is reported as a
+// link, not as the file it leads to.
+std::optional<file_status> status_of_name(const std::string& path);
+
+// ---- reading without a stream buffer -------------------------------------
+
+// A file open for binary reading at the system level: every read is one
+// system call straight into the caller's memory, with no stream buffer in
+// between. Closed when it goes out of scope.
+class input_file {
+public:
+    input_file() = default;
+    input_file(input_file&& other) noexcept;
+    input_file& operator=(input_file&& other) noexcept;
+    input_file(const input_file&) = delete;
+    input_file& operator=(const input_file&) = delete;
+    ~input_file();
+
+    // Opens `path`. False when it cannot be opened. Never waits, even when a
+    // FIFO has taken the name: a reader of a FIFO opens without a writer.
+    bool open(const std::string& path);
+
+    // The open file's metadata; nothing when the system cannot tell.
+    std::optional<file_status> status() const;
+
+    // Reads up to `dst.size()` bytes from the current position: the number
+    // read, 0 at the end of the file, nothing on a read error.
+    std::optional<std::size_t> read(std::span<std::uint8_t> dst);
+
+    // What copy_bytes did: `copied` bytes reached the output; fewer than asked
+    // for with neither flag set means the input ended first.
+    struct copy_result {
+        std::uint64_t copied = 0;
+        bool read_failed = false;
+        bool write_failed = false;
+    };
+
+    // Copies up to `count` bytes from the current position to `out`, behind
+    // what was written to it so far: the stream's buffer is flushed first,
+    // then the bytes go to its file directly, from file to file inside the
+    // system where it can do that (they never pass through the program), or
+    // else read into `buffer` and written from there.
+    copy_result copy_bytes(std::FILE* out, std::uint64_t count, std::span<std::uint8_t> buffer);
+
+private:
+    int fd_ = -1;
+};
+
 // ---- output that is complete or absent -----------------------------------
 //
 // A file is written under a new temporary name in the folder of its final

@@ -8,8 +8,13 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -213,6 +218,109 @@ TEST_F(AtomicFile, HoldsExactlyComparesEveryByte) {
     EXPECT_FALSE(common::holds_exactly("folder", bytes{}));
     EXPECT_FALSE(common::open_read_regular("folder"));
     EXPECT_TRUE(common::open_read_regular("a.bin"));
+}
+
+// ---- what a name leads to, and reading without a stream buffer -------------
+
+using FileStatus = test_support::scratch;
+
+// The kind, the length and which file a name leads to, links followed or
+// not; every name of one file gives its id, the open file too. Nothing is
+// opened, so a FIFO without a writer does not hold the query up.
+TEST_F(FileStatus, KindLengthAndWhichFile) {
+    using enum common::file_kind;
+    write_file("a.bin", "abc");
+    write_file("b.bin", "abc");
+    fs::create_directory("folder");
+    fs::create_hard_link("a.bin", "hard.bin");
+#ifndef _WIN32
+    fs::create_symlink("a.bin", "link.bin");
+    fs::create_symlink("gone.bin", "broken.bin");
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+#endif
+    const auto a = common::status_of("a.bin");
+    ASSERT_TRUE(a);
+    const struct {
+        const char* name;
+        bool name_only;  // status_of_name rather than status_of
+        std::optional<common::file_kind> kind;
+        std::int64_t size;  // -1: not compared
+        bool same_as_a;
+    } cases[] = {
+        {"a.bin", false, regular, 3, true},
+        {"a.bin", true, regular, 3, true},
+        {"hard.bin", false, regular, 3, true},
+        {"b.bin", false, regular, 3, false},
+        {"folder", false, folder, -1, false},
+        {"missing", false, std::nullopt, -1, false},
+#ifndef _WIN32
+        {"link.bin", false, regular, 3, true},
+        {"link.bin", true, link, -1, false},
+        {"broken.bin", false, std::nullopt, -1, false},
+        {"broken.bin", true, link, -1, false},
+        {"fifo", false, other, -1, false},
+        {"/dev/null", false, other, -1, false},
+#endif
+    };
+    for (const auto& c : cases) {
+        const auto s = c.name_only ? common::status_of_name(c.name) : common::status_of(c.name);
+        ASSERT_EQ(s.has_value(), c.kind.has_value()) << c.name;
+        if (s) {
+            EXPECT_EQ(s->kind, *c.kind) << c.name;
+            EXPECT_TRUE(c.size < 0 || s->size == c.size) << c.name;
+            EXPECT_EQ(s->id == a->id, c.same_as_a) << c.name;
+        }
+    }
+    common::input_file in;
+    ASSERT_TRUE(in.open("hard.bin"));
+    EXPECT_EQ(in.status()->id, a->id);
+    EXPECT_FALSE(in.open("missing"));
+    EXPECT_FALSE(in.status());
+#ifndef _WIN32
+    ASSERT_TRUE(in.open("fifo"));  // without waiting for a writer
+    EXPECT_EQ(in.status()->kind, other);
+#endif
+}
+
+// copy_bytes puts the bytes behind what the stream holds so far, stops where
+// the input ends, leaves the input just behind what it copied, and tells a
+// failed write from a failed read.
+TEST_F(FileStatus, CopyBytesKeepsTheStreamsOrder) {
+    std::string content(100000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 13 + i / 256);
+    }
+    write_file("in.bin", content);
+    const struct {
+        std::uint64_t count;
+        std::uint64_t copied;
+    } cases[] = {{0, 0}, {10, 10}, {100000, 100000}, {100001, 100000}, {1000000, 100000}};
+    std::array<std::uint8_t, 7> buffer{};  // small, so that reading and writing take many rounds where they are used
+    for (const auto& c : cases) {
+        common::input_file in;
+        ASSERT_TRUE(in.open("in.bin"));
+        auto out = common::open_write("out.bin");
+        ASSERT_TRUE(out);
+        std::fputs("head", out.get());
+        const auto r = in.copy_bytes(out.get(), c.count, buffer);
+        std::fputs("tail", out.get());
+        ASSERT_TRUE(common::close_file(out));
+        EXPECT_EQ(r.copied, c.copied) << c.count;
+        EXPECT_FALSE(r.read_failed || r.write_failed) << c.count;
+        EXPECT_EQ(read_file("out.bin"), "head" + content.substr(0, c.copied) + "tail") << c.count;
+        std::array<std::uint8_t, 1> next{};
+        EXPECT_EQ(in.read(next), c.copied < content.size() ? 1u : 0u) << c.count;
+    }
+    common::input_file in;
+    ASSERT_TRUE(in.open("in.bin"));
+    auto read_only = common::open_read("out.bin");
+    EXPECT_TRUE(in.copy_bytes(read_only.get(), 5, buffer).write_failed);
+#ifndef _WIN32
+    fs::create_directory("folder");  // opens for reading here, but cannot be read
+    ASSERT_TRUE(in.open("folder"));
+    auto out = common::open_write("out.bin");
+    EXPECT_TRUE(in.copy_bytes(out.get(), 5, buffer).read_failed);
+#endif
 }
 
 }  // namespace

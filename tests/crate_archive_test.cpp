@@ -1,8 +1,17 @@
-// The archive's layout, byte for byte (dates masked), and how file bytes are
-// copied when files change between measuring and copying.
+// The archive's layout, byte for byte (dates masked), files that change
+// between measuring and copying, and what is left of a run that fails.
 #include "crate_test_support.hpp"
+#include "fatal_error.hpp"
+#include "platform.hpp"
 
+#include <algorithm>
 #include <ctime>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -60,25 +69,143 @@ TEST_F(Archive, WideSizesAndIds) {
     EXPECT_EQ(got.substr(118), std::string(65536, 'e') + big + "c");
 }
 
-// A file that shrinks, vanishes or grows between measuring and copying: every
-// record keeps its announced length; the first two are padded with zero
-// bytes, named on standard error, and make the copy report failure.
+// A file that changed between measuring and copying ends the run with one
+// line naming it (the archive is then not replaced); its record is never
+// padded, cut or mixed. A file opened after it turned into a FIFO does not
+// wait for a writer; a /proc file, measured as empty, yields bytes.
 TEST_F(Archive, FilesThatChangeAfterMeasuring) {
-    write_file("s", std::string(100, 'S'));
-    write_file("v", "VVV");
-    write_file("g", "GG");
-    testing::internal::CaptureStderr();
-    const auto fi = crate::collect_file_info(std::vector<std::string>{"s", "v", "g"});
-    fs::resize_file("s", 40);
-    fs::remove("v");
-    write_file("g", "GGgrown");
-    auto out = common::open_write("out.bin");
-    EXPECT_FALSE(crate::output_record(out.get(), fi));
-    ASSERT_TRUE(common::close_file(out));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "s: 100\nv: 3\ng: 2\nfile: s\nCan't read s fully; its record is padded with zero bytes.\n"
-              "file: v\nCan't open v; its record is filled with zero bytes.\nfile: g\n");
-    EXPECT_EQ(read_file("out.bin"), std::string(40, 'S') + std::string(63, '\0') + "GG");
+    const struct {
+        const char* name;
+        const char* content;  // written before measuring; null: none
+        void (*change)();
+        std::string err;  // the run's last line; empty: copied unchanged
+    } cases[] = {
+        {"f", "unchanged", [] {}, ""},
+        {"f", "SSSSSS", [] { fs::resize_file("f", 4); }, "File changed after it was measured (shrunk): f"},
+        {"f", "GG", [] { write_file("f", "GGgrown"); }, "File changed after it was measured (grown): f"},
+        {"f", "", [] { write_file("f", "x"); }, "File changed after it was measured (grown): f"},
+        {"f", "RRR", [] { write_file("g", "rrr"); fs::rename("g", "f"); },
+         "File changed after it was measured (replaced): f"},
+        {"f", "VVV", [] { fs::remove("f"); }, "Can't open f."},
+#ifndef _WIN32
+        {"f", "PPP", [] { fs::remove("f"); mkfifo("f", 0600); }, "File changed after it was measured (replaced): f"},
+        {"/proc/self/status", nullptr, [] {}, "File changed after it was measured (grown): /proc/self/status"},
+#endif
+    };
+    for (const auto& c : cases) {
+        fs::remove("f");
+        if (c.content != nullptr) {
+            write_file("f", c.content);
+        }
+        testing::internal::CaptureStderr();
+        const auto fi = crate::collect_file_info(std::vector<std::string>{c.name});
+        c.change();
+        auto out = common::open_write("out.bin");
+        auto stream = crate::open_archive_stream(out.get());
+        std::string err;
+        try {
+            EXPECT_TRUE(crate::output_record(stream, fi) && crate::flush_archive(stream));
+        } catch (const common::fatal_error& e) {
+            err = e.what();
+        }
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(common::close_file(out));
+        EXPECT_EQ(err, c.err) << c.content;
+        if (c.err.empty()) {
+            EXPECT_EQ(read_file("out.bin"), c.content);
+        }
+    }
+}
+
+#ifndef _WIN32
+// While it lives, every file this process writes stops at `bytes`, as on a
+// full disk: the write fails (the signal that would end the process is
+// ignored).
+class file_size_limit {
+public:
+    explicit file_size_limit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit cut = old_;
+        cut.rlim_cur = bytes;
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &cut);
+    }
+    ~file_size_limit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    file_size_limit(const file_size_limit&) = delete;
+    file_size_limit& operator=(const file_size_limit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
+};
+#endif
+
+// The names in the current folder, sorted.
+std::vector<std::string> folder_names() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(".")) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A run that ends with status 1 (a refused input, a full disk, an input that
+// changed) leaves the archive that stood at its name byte for byte as it was,
+// and no other file behind; only a complete run replaces it.
+TEST_F(Archive, OldArchiveStaysUnlessTheRunCompletes) {
+    write_file("a.bin", "hello");
+    write_file("half", std::string(100000, 'h'));  // read into the archive's block: fails when that is written
+    write_file("more", std::string(3 * crate::copy_buffer_size, 'm'));  // fails while copied file to file
+    write_file("huge", "");
+    fs::resize_file("huge", 0x80000000);
+    const struct {
+        std::vector<std::string> args;
+        std::uint64_t limit;  // bytes a written file may reach; 0: no limit
+        int status;
+        std::string last_line;
+    } cases[] = {
+        {{"out.pdb", "a.bin", "huge"}, 0, 1, "File too large (2 GiB or more): huge"},
+#ifndef _WIN32
+        {{"out.pdb", "a.bin", "half"}, 65536, 1, "Can't write outputfile out.pdb."},
+        {{"out.pdb", "a.bin", "more"}, 65536, 1, "Can't write outputfile out.pdb."},
+#endif
+        {{"out.pdb", "a.bin"}, 0, 0, "file: a.bin"},
+    };
+    write_file("out.pdb", "the old archive");
+    const auto before = folder_names();
+    for (const auto& c : cases) {
+        write_file("out.pdb", "the old archive");
+        run_result r{};
+        if (c.limit == 0) {
+            r = run(c.args);
+        } else {
+#ifndef _WIN32
+            const file_size_limit full_disk(c.limit);
+            r = run(c.args);
+#endif
+        }
+        EXPECT_EQ(r.status, c.status) << c.args.back();
+        EXPECT_TRUE(r.err.ends_with(c.last_line + "\n")) << r.err;
+        EXPECT_EQ(read_file("out.pdb").size(), c.status == 0 ? 88u + 10 + 5 : 15u) << c.args.back();
+        EXPECT_EQ(folder_names(), before) << c.args.back();
+    }
+}
+
+// A link at the archive's name is replaced by the archive; the file it led
+// to keeps its bytes.
+TEST_F(Archive, LinkAtTheArchivesNameIsReplaced) {
+    PALM_SKIP_ON_WINDOWS("making a symbolic link needs a privilege there");
+    write_file("a.bin", "hello");
+    write_file("target.pdb", "elsewhere");
+    fs::create_symlink("target.pdb", "out.pdb");
+    ASSERT_EQ(run({"out.pdb", "a.bin"}).status, 0);
+    EXPECT_FALSE(fs::is_symlink("out.pdb"));
+    EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
+    EXPECT_EQ(read_file("target.pdb"), "elsewhere");
 }
 
 // The bundled sample inputs, packed through their file list, give exactly

@@ -2,6 +2,11 @@
 // statuses, the refusals and a full device; the last test runs the program.
 #include "crate_test_support.hpp"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace crate_test;
@@ -28,7 +33,7 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
     }
 #ifndef _WIN32
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);  // a pipe opens but has no length
+    ASSERT_EQ(pipe(fds), 0);
     const std::string pipe_name = "/dev/fd/" + std::to_string(fds[0]);
 #endif
     const struct {
@@ -49,18 +54,19 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{"out.pdb", "0x7_00.txt", "a.bin", "CGRUMO.bmp", "gone", "folder"},
          "0x7_00.txt: 2\na.bin: 5\nCGRUMO.bmp: 0\nnot found gone\nnot found folder\n0x7_00.txt: 2640(7:0)\n"
          "CGRUMO.bmp: 2499\nfile: 0x7_00.txt\nfile: a.bin\n", 0, 145},
-        {{"out.pdb", "out.pdb"}, "out.pdb: 0\n", 0, 98},  // created before it is measured
+        {{"out.pdb", "out.pdb"}, "not found out.pdb\n", 0, 98},  // written under another name until complete
         {{"no/dir/out.pdb", "a.bin"}, "Can't open outputfile no/dir/out.pdb.\n", 1, -1},
         {{"out.pdb", n255}, "not found " + n255 + "\n", 0, 98},
         {{"out.pdb", "a.bin", n255 + "x"}, "File name too long (at most 255 characters): " + n255 + "x\n", 1, -1},
         {std::vector<std::string>(65536, "out.pdb"), "Too many files: an archive holds at most 65534.\n", 1, -1},
-        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, 0},
+        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, -1},
         {{"out.pdb", "m1", "m2", "m3"},
-         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, 0},
+         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, -1},
+        {{".", "a.bin"}, "Can't open outputfile ..\n", 1, -1},  // a folder at the archive's name
 #ifndef _WIN32
-        {{"out.pdb", pipe_name}, "Can't measure " + pipe_name + ".\n", 1, 0},
+        {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
         {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
-        {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the close
+        {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the end
         {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
 #endif
     };
@@ -78,15 +84,93 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
 #endif
 }
 
-TEST_F(CommandLine, FileListPieces) {
+// A name that leads to no regular file is not found, judged by its metadata
+// on every file system, links followed: nothing is opened, so a FIFO without
+// a writer does not hold the run up. A file whose metadata says 0 bytes
+// but that yields bytes (a /proc file) is not packed as empty.
+TEST_F(CommandLine, InputsThatAreNoRegularFiles) {
+    fs::create_directory("folder");
+    write_file("a.bin", "hello");
+    const std::vector<std::string> no_regular_files = {
+        "folder", "folder/", "./folder",
+#ifndef _WIN32
+        "fifo", "/dev/null", "/dev/zero", "to_folder", "broken",
+#endif
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    fs::create_directory_symlink("folder", "to_folder");
+    fs::create_symlink("nothing", "broken");
+#endif
+    for (const auto& name : no_regular_files) {
+        const auto r = run({"out.pdb", name, "a.bin"});
+        EXPECT_EQ(r.err, "not found " + name + "\na.bin: 5\nfile: a.bin\n");
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(fs::file_size("out.pdb"), 88u + 20 + 5) << name;
+    }
+#ifndef _WIN32
+    const auto r = run({"out.pdb", "/proc/self/status"});
+    EXPECT_EQ(r.err,
+              "/proc/self/status: 0\nFile changed after it was measured (grown): /proc/self/status\n");
+    EXPECT_EQ(r.status, 1);
+#endif
+}
+
+// An archive that is also one of the inputs, by whatever name, hard link or
+// link, is refused before anything is written; the files are compared, not
+// the names. A link at the archive's name is replaced, so the file it leads
+// to is an input like any other.
+TEST_F(CommandLine, ArchiveAmongItsInputs) {
+    write_file("list", "x\na.pdb\n");
+    write_file("x", "xyz");
+    write_file("a.pdb", "");
+    fs::create_hard_link("a.pdb", "hard.pdb");
+    const struct {
+        std::vector<std::string> args;
+        std::string refused;  // the input named in the refusal; empty: packed
+    } cases[] = {
+        {{"a.pdb", "a.pdb"}, "a.pdb"},
+        {{"a.pdb", "x", "./a.pdb"}, "./a.pdb"},
+        {{"a.pdb", "hard.pdb"}, "hard.pdb"},
+        {{"-f", "list", "a.pdb"}, "a.pdb"},
+        {{"b.pdb", "a.pdb"}, ""},
+#ifndef _WIN32
+        {{"a.pdb", "link_in.pdb"}, "link_in.pdb"},
+        {{"link_out.pdb", "a.pdb"}, ""},
+#endif
+    };
+    for (const auto& c : cases) {
+        write_file("a.pdb", "the archive");  // also hard.pdb
+#ifndef _WIN32
+        fs::remove("link_in.pdb");
+        fs::remove("link_out.pdb");
+        fs::create_symlink("a.pdb", "link_in.pdb");
+        fs::create_symlink("a.pdb", "link_out.pdb");
+#endif
+        const auto r = run(c.args);
+        const std::string archive = c.args[c.args[0] == "-f" ? 2 : 0];
+        if (c.refused.empty()) {
+            EXPECT_EQ(r.status, 0) << archive;
+            EXPECT_EQ(fs::file_size(archive), 88u + 10 + 11) << archive;
+        } else {
+            EXPECT_TRUE(r.err.ends_with("\nArchive is also an input file: " + c.refused + "\n")) << r.err;
+            EXPECT_EQ(r.status, 1) << c.refused;
+        }
+        EXPECT_EQ(read_file("a.pdb"), "the archive") << archive;
+    }
+}
+
+// One line, one entry, whatever the line's length: its first word names it.
+TEST_F(CommandLine, FileListLines) {
     const std::string l300(300, 'N');
+    const std::string l70000(70000, 'L');  // longer than a block of the list
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"", {}},
         {" \t a  b\n\n \r\nc", {"a", "", "", "c"}},
-        {n255.substr(1) + "\nz\n", {n255.substr(1), "z"}},  // 255 bytes with the line end: one piece
-        {n255 + "\nz\n", {n255, "", "z"}},                   // one byte more: the line end is a piece
-        {l300 + "\n", {l300.substr(45), l300.substr(255)}},  // cut into 255 bytes and the rest
-        {std::string("a\0b c\nd\n", 8), {"a", "d"}},         // a zero byte ends the piece's text
+        {n255 + "\nz\n", {n255, "z"}},
+        {l300 + "\n" + l300, {l300, l300}},  // kept whole, to be refused as too long
+        {"a " + l70000 + "\n\t" + l70000 + " b\r\nc", {"a", l70000, "c"}},  // the rest of a line is ignored
+        {std::string("a\0b c\nd\n\0e\n", 11), {"a", "d", ""}},  // a zero byte ends the line's text
     };
     for (const auto& [content, names] : cases) {
         write_file("list", content);
@@ -98,20 +182,41 @@ TEST_F(CommandLine, FileListPieces) {
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     }
+    write_file("list", "a.bin\n" + n255 + "x trailing words\n");  // refused as on the command line
+    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 +
+                                                      "x\nFile name too long (at most 255 characters): " + n255 +
+                                                      "x\n");
+    EXPECT_FALSE(fs::exists("out.pdb"));
     write_file("list", std::string(65535, '\n'));  // one entry too many: refused before any name is shown
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
               "Reading file list[list]\nToo many files: an archive holds at most 65534.\n");
     EXPECT_FALSE(fs::exists("out.pdb"));
 }
 
-#ifndef _WIN32
-// The program itself: nothing on standard output, messages on standard
-// error, the exit status.
+// The program itself, on every system: nothing on standard output; on
+// standard error every line ends in the one byte 0x0A, none is lost, and a
+// message that ends the run comes after the progress lines before it; the
+// exit status.
 TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
     write_file("a.bin", "hello");
+    // Progress lines far beyond the program's buffer for them, then a refusal.
+    std::string many_list;
+    std::string many_names;
+    std::string many_missing;
+    for (int i = 0; i < 4000; ++i) {
+        const std::string name = "missing_" + std::to_string(i);
+        many_list += name + "\r\n";
+        many_names += name + "\n";
+        many_missing += "not found " + name + "\n";
+    }
+    write_file("many", many_list + "out.pdb");
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"", 1, usage},
         {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
+        {"out.pdb a.bin out.pdb", 1, "a.bin: 5\nout.pdb: 103\nArchive is also an input file: out.pdb\n"},
+        {"-f many out.pdb", 1,
+         "Reading file list[many]\n" + many_names + "out.pdb\n" + many_missing +
+             "out.pdb: 103\nArchive is also an input file: out.pdb\n"},
     };
     for (const auto& [args, status, err] : cases) {
         EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt"), status) << args;
@@ -120,6 +225,5 @@ TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
     }
     EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
 }
-#endif
 
 }  // namespace
