@@ -150,6 +150,14 @@ std::FILE* create_new(const std::string& path) {
 #endif
 }
 
+void close_fd(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+}
+
 // Writes all of `src` to the descriptor `fd`. False on a failed write.
 bool write_fd(int fd, std::span<const std::uint8_t> src) {
     while (!src.empty()) {
