@@ -1,5 +1,6 @@
 #include "crate.hpp"
 
+#include "cli.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
 
@@ -96,8 +97,10 @@ std::string_view decimal(std::int64_t value, std::array<char, 24>& digits) {
     throw common::fatal_error(message);
 }
 
-[[noreturn]] void refuse_too_many_files() {
-    refuse("Too many files: an archive holds at most " + std::to_string(max_files) + ".");
+// `where`: the file list that names too many files, empty for the command line.
+[[noreturn]] void refuse_too_many_files(const std::string& where) {
+    refuse((where.empty() ? "" : where + ": ") + "Too many files: an archive holds at most " +
+           std::to_string(max_files) + ".");
 }
 
 // Room for `count` more bytes at the end of the block, writing it out when
@@ -122,7 +125,7 @@ void put_bytes(archive_stream& fp, std::uint32_t val, int count) {
 }
 
 [[noreturn]] void refuse_changed(const fileinfo& f, const char* how) {
-    refuse("File changed after it was measured (" + std::string(how) + "): " + f.name);
+    refuse(f.name + ": changed after it was measured (" + std::string(how) + ")");
 }
 
 // Copies the `f.size` bytes of the file `f` into the archive, opening it
@@ -213,7 +216,7 @@ std::vector<std::string> make_filelist(const std::string& filename) {
     bool line_begun = false;
     auto end_line = [&] {
         if (names.size() == max_files) {
-            refuse_too_many_files();
+            refuse_too_many_files(filename);
         }
         names.push_back(std::move(word));
         word.clear();
@@ -262,11 +265,11 @@ std::vector<std::string> make_filelist(const std::string& filename) {
 
 void check_file_names(std::span<const std::string> names) {
     if (names.size() > max_files) {
-        refuse_too_many_files();
+        refuse_too_many_files("");
     }
     for (const auto& name : names) {
         if (name.size() > max_name_length) {
-            refuse("File name too long (at most " + std::to_string(max_name_length) + " characters): " + name);
+            refuse(name + ": file name too long (at most " + std::to_string(max_name_length) + " characters)");
         }
     }
 }
@@ -283,7 +286,7 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
             continue;
         }
         if (status->size > max_file_size) {
-            refuse("File too large (2 GiB or more): " + name);
+            refuse(name + ": file too large (2 GiB or more)");
         }
         fi[i].name = name;
         fi[i].size = static_cast<std::int32_t>(status->size);
@@ -302,9 +305,45 @@ std::int64_t archive_size(std::span<const fileinfo> fi) {
     return total;
 }
 
+namespace {
+
+constexpr std::string_view help_text =
+    "crate: pack files into one Palm OS database (type DATA, creator QOVR)\n"
+    "\n"
+    "usage: crate [-f filelist] archive file_1 ... file_N\n"
+    "\n"
+    "  archive      the database to write; it takes its name only when it is complete\n"
+    "  file_1 ...   the files to pack, in this order: chunk files (0x1d_03.txt),\n"
+    "               pictures (CGRUMO.bmp, CG012.bmp) and any others\n"
+    "  -f filelist  the files' names from filelist, the first word of each line;\n"
+    "               names behind the archive are then ignored\n"
+    "  -h, --help   this text\n"
+    "  --version    the program's version\n"
+    "\n"
+    "Every record's unique ID comes from its file's name. Progress lines and\n"
+    "errors go to standard error. Name a file that begins with '-' as ./-name.\n";
+
+}  // namespace
+
 int crate_main(int argc, char** argv) {
     uid = 0;
     try {
+        if (argc >= 2) {
+            const std::string_view first = argv[1];
+            switch (common::info_request_of(first)) {
+            case common::info_request::help:
+                common::print_stdout(help_text);
+                return 0;
+            case common::info_request::version:
+                common::print_stdout("crate " + std::string(common::project_version) + "\n");
+                return 0;
+            case common::info_request::none:
+                break;
+            }
+            if (first.starts_with("-") && !first.starts_with("-f")) {
+                refuse("Unknown option " + std::string(first) + "; " + std::string(usage_text));
+            }
+        }
         if (argc < 3) {
             refuse(std::string(usage_text));
         }
@@ -343,11 +382,11 @@ int crate_main(int argc, char** argv) {
         for (const auto& f : fi) {
             if (old_archive && old_archive->kind == common::file_kind::regular && !f.name.empty() &&
                 f.id == old_archive->id) {
-                refuse("Archive is also an input file: " + f.name);
+                refuse(f.name + ": this input file is the archive itself");
             }
         }
         if (archive_size(fi) > max_archive_size) {
-            refuse("Archive too large (4 GiB or more): " + archive);
+            refuse(archive + ": the archive would be 4 GiB or more");
         }
         const auto num = static_cast<std::int32_t>(fi.size());
         output_header(fp, database_name, creator_id, num + 1);

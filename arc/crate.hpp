@@ -86,6 +86,9 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
 // itself), an input file that changed or cannot be read when it is copied,
 // and a failed allocation ("calloc: ..."). Whenever it throws, an older
 // archive of that name is left as it was and the temporary file is gone.
+// A first argument "-h" or "--help" prints the help, "--version" the version,
+// on standard output, and returns 0; any other first argument that begins
+// with "-" but not "-f" is refused as an unknown option.
 int crate_main(int argc, char** argv);
 
 // Reads the file list `filename`: prints "Reading file list[<name>]", then

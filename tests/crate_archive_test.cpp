@@ -81,15 +81,15 @@ TEST_F(Archive, FilesThatChangeAfterMeasuring) {
         std::string err;  // the run's last line; empty: copied unchanged
     } cases[] = {
         {"f", "unchanged", [] {}, ""},
-        {"f", "SSSSSS", [] { fs::resize_file("f", 4); }, "File changed after it was measured (shrunk): f"},
-        {"f", "GG", [] { write_file("f", "GGgrown"); }, "File changed after it was measured (grown): f"},
-        {"f", "", [] { write_file("f", "x"); }, "File changed after it was measured (grown): f"},
+        {"f", "SSSSSS", [] { fs::resize_file("f", 4); }, "f: changed after it was measured (shrunk)"},
+        {"f", "GG", [] { write_file("f", "GGgrown"); }, "f: changed after it was measured (grown)"},
+        {"f", "", [] { write_file("f", "x"); }, "f: changed after it was measured (grown)"},
         {"f", "RRR", [] { write_file("g", "rrr"); fs::rename("g", "f"); },
-         "File changed after it was measured (replaced): f"},
+         "f: changed after it was measured (replaced)"},
         {"f", "VVV", [] { fs::remove("f"); }, "Can't open f."},
 #ifndef _WIN32
-        {"f", "PPP", [] { fs::remove("f"); mkfifo("f", 0600); }, "File changed after it was measured (replaced): f"},
-        {"/proc/self/status", nullptr, [] {}, "File changed after it was measured (grown): /proc/self/status"},
+        {"f", "PPP", [] { fs::remove("f"); mkfifo("f", 0600); }, "f: changed after it was measured (replaced)"},
+        {"/proc/self/status", nullptr, [] {}, "/proc/self/status: changed after it was measured (grown)"},
 #endif
     };
     for (const auto& c : cases) {
@@ -168,7 +168,7 @@ TEST_F(Archive, OldArchiveStaysUnlessTheRunCompletes) {
         int status;
         std::string last_line;
     } cases[] = {
-        {{"out.pdb", "a.bin", "huge"}, 0, 1, "File too large (2 GiB or more): huge"},
+        {{"out.pdb", "a.bin", "huge"}, 0, 1, "huge: file too large (2 GiB or more)"},
 #ifndef _WIN32
         {{"out.pdb", "a.bin", "half"}, 65536, 1, "Can't write outputfile out.pdb."},
         {{"out.pdb", "a.bin", "more"}, 65536, 1, "Can't write outputfile out.pdb."},

@@ -45,6 +45,9 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{}, usage, 1, -1},
         {{"out.pdb"}, usage, 1, -1},
         {{"-f", "list"}, usage, 1, -1},  // the list is not read
+        {{"-h", "notes.txt"}, "", 0, -1},  // help on standard output, no archive named -h
+        {{"--version"}, "", 0, -1},
+        {{"-x", "out.pdb", "a.bin"}, "Unknown option -x; " + usage, 1, -1},
         {{"-fx", "list", "out.pdb", "ignored"}, "Reading file list[list]\na.bin\na.bin: 5\nfile: a.bin\n", 0, 103},
         // CR LF, first word only, a word-less line (an empty name, packed as not found), no last line end
         {{"-f", "crlf", "out.pdb"},
@@ -57,11 +60,11 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{"out.pdb", "out.pdb"}, "not found out.pdb\n", 0, 98},  // written under another name until complete
         {{"no/dir/out.pdb", "a.bin"}, "Can't open outputfile no/dir/out.pdb.\n", 1, -1},
         {{"out.pdb", n255}, "not found " + n255 + "\n", 0, 98},
-        {{"out.pdb", "a.bin", n255 + "x"}, "File name too long (at most 255 characters): " + n255 + "x\n", 1, -1},
+        {{"out.pdb", "a.bin", n255 + "x"}, n255 + "x: file name too long (at most 255 characters)\n", 1, -1},
         {std::vector<std::string>(65536, "out.pdb"), "Too many files: an archive holds at most 65534.\n", 1, -1},
-        {{"out.pdb", "a", "huge"}, "not found a\nFile too large (2 GiB or more): huge\n", 1, -1},
+        {{"out.pdb", "a", "huge"}, "not found a\nhuge: file too large (2 GiB or more)\n", 1, -1},
         {{"out.pdb", "m1", "m2", "m3"},
-         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nArchive too large (4 GiB or more): out.pdb\n", 1, -1},
+         "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nout.pdb: the archive would be 4 GiB or more\n", 1, -1},
         {{".", "a.bin"}, "Can't open outputfile ..\n", 1, -1},  // a folder at the archive's name
 #ifndef _WIN32
         {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
@@ -111,7 +114,7 @@ TEST_F(CommandLine, InputsThatAreNoRegularFiles) {
 #ifndef _WIN32
     const auto r = run({"out.pdb", "/proc/self/status"});
     EXPECT_EQ(r.err,
-              "/proc/self/status: 0\nFile changed after it was measured (grown): /proc/self/status\n");
+              "/proc/self/status: 0\n/proc/self/status: changed after it was measured (grown)\n");
     EXPECT_EQ(r.status, 1);
 #endif
 }
@@ -153,7 +156,7 @@ TEST_F(CommandLine, ArchiveAmongItsInputs) {
             EXPECT_EQ(r.status, 0) << archive;
             EXPECT_EQ(fs::file_size(archive), 88u + 10 + 11) << archive;
         } else {
-            EXPECT_TRUE(r.err.ends_with("\nArchive is also an input file: " + c.refused + "\n")) << r.err;
+            EXPECT_TRUE(r.err.ends_with("\n" + c.refused + ": this input file is the archive itself\n")) << r.err;
             EXPECT_EQ(r.status, 1) << c.refused;
         }
         EXPECT_EQ(read_file("a.pdb"), "the archive") << archive;
@@ -183,13 +186,12 @@ TEST_F(CommandLine, FileListLines) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     }
     write_file("list", "a.bin\n" + n255 + "x trailing words\n");  // refused as on the command line
-    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 +
-                                                      "x\nFile name too long (at most 255 characters): " + n255 +
-                                                      "x\n");
+    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 + "x\n" + n255 +
+                                                      "x: file name too long (at most 255 characters)\n");
     EXPECT_FALSE(fs::exists("out.pdb"));
     write_file("list", std::string(65535, '\n'));  // one entry too many: refused before any name is shown
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
-              "Reading file list[list]\nToo many files: an archive holds at most 65534.\n");
+              "Reading file list[list]\nlist: Too many files: an archive holds at most 65534.\n");
     EXPECT_FALSE(fs::exists("out.pdb"));
 }
 
@@ -213,10 +215,10 @@ TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"", 1, usage},
         {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
-        {"out.pdb a.bin out.pdb", 1, "a.bin: 5\nout.pdb: 103\nArchive is also an input file: out.pdb\n"},
+        {"out.pdb a.bin out.pdb", 1, "a.bin: 5\nout.pdb: 103\nout.pdb: this input file is the archive itself\n"},
         {"-f many out.pdb", 1,
          "Reading file list[many]\n" + many_names + "out.pdb\n" + many_missing +
-             "out.pdb: 103\nArchive is also an input file: out.pdb\n"},
+             "out.pdb: 103\nout.pdb: this input file is the archive itself\n"},
     };
     for (const auto& [args, status, err] : cases) {
         EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt"), status) << args;
@@ -224,6 +226,8 @@ TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
         EXPECT_EQ(read_file("stderr.txt"), err);
     }
     EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
+    EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" --version >stdout.txt"), 0);
+    EXPECT_EQ(read_file("stdout.txt"), "crate " PALMPORT_VERSION "\n");
 }
 
 }  // namespace
