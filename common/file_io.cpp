@@ -25,6 +25,26 @@
 
 namespace common {
 
+namespace {
+
+// The length of `f` from its metadata when it is a regular file.
+std::optional<std::int64_t> regular_file_length(std::FILE* f) {
+#ifdef _WIN32
+    struct _stat64 st {};
+    if (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        return std::nullopt;
+    }
+#else
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+#endif
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+}  // namespace
+
 void file_closer::operator()(std::FILE* f) const noexcept {
     if (f != nullptr) {
         std::fclose(f);
@@ -80,6 +100,11 @@ std::optional<std::int64_t> tell(std::FILE* f) {
 }
 
 std::optional<std::int64_t> file_size(std::FILE* f) {
+    // A regular file's length comes from its metadata, which leaves the
+    // stream and its buffer alone; anything else is measured by seeking.
+    if (const auto length = regular_file_length(f)) {
+        return length;
+    }
 #ifdef _WIN32
     const bool at_end = _fseeki64(f, 0, SEEK_END) == 0;
 #else

@@ -48,8 +48,10 @@ bool seek_to(std::FILE* f, std::int64_t offset);
 // Current position, or nothing when the system cannot tell it.
 std::optional<std::int64_t> tell(std::FILE* f);
 
-// Length of the open file in bytes (the position at its end), leaving the
-// position at the start. Nothing when the length cannot be found.
+// Length of the open file in bytes. A regular file is measured from its
+// metadata and its position stays where it was; anything else is measured by
+// seeking to its end and left at its start. Seek absolutely before reading.
+// Nothing when the length cannot be found.
 std::optional<std::int64_t> file_size(std::FILE* f);
 
 // Reads exactly `dst.size()` bytes. False on a short read; then `dst` holds

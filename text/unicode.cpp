@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -35,14 +36,20 @@ constexpr std::array<std::uint16_t, 0x80> latin1_sjis = [] {
     return t;
 }();
 
-// The Shift_JIS bytes that put_sjis writes for each code unit from U+0080 up
-// (first byte * 256 + second byte): U+0080 to U+00FF from `latin1_sjis`, the
+// The two Shift_JIS bytes that put_sjis writes for each code unit from U+0080
+// up, in the order they are written: U+0080 to U+00FF from `latin1_sjis`, the
 // rest worked out from `u2e` when the table is loaded, so that converting a
-// character is one lookup. 0: no usable mapping, the replacement is written
-// (no usable result is 0x0000).
-std::array<std::uint16_t, 0x10000> u2s = [] {
-    std::array<std::uint16_t, 0x10000> t{};
-    std::copy(latin1_sjis.begin(), latin1_sjis.end(), t.begin() + 0x80);
+// character is one lookup and one two-byte copy. Two zero bytes: no usable
+// mapping, the replacement is written (no usable result has a zero byte).
+using sjis_pair = std::array<std::uint8_t, 2>;
+constexpr sjis_pair pair_of(std::uint16_t code) {
+    return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFF)};
+}
+std::array<sjis_pair, 0x10000> u2s = [] {
+    std::array<sjis_pair, 0x10000> t{};
+    for (std::size_t i = 0; i < latin1_sjis.size(); ++i) {
+        t[0x80 + i] = pair_of(latin1_sjis[i]);
+    }
     return t;
 }();
 
@@ -103,7 +110,7 @@ void load_u2e_table(std::span<const std::uint8_t> font) {
         u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
     }
     for (std::size_t ucs = 0x100; ucs < u2e.size(); ++ucs) {
-        u2s[ucs] = sjis_of_entry(u2e[ucs]);
+        u2s[ucs] = pair_of(sjis_of_entry(u2e[ucs]));
     }
 }
 
@@ -218,13 +225,13 @@ std::optional<std::size_t> put_sjis_units(std::span<const std::uint8_t> utf16, s
         if (!roomy && out + 2 > dst.size()) {
             return std::nullopt;
         }
-        std::uint16_t code = u2s[ucs];
-        if (code == 0) {
-            code = static_cast<std::uint16_t>((sjis_replacement[0] << 8) | sjis_replacement[1]);
+        const sjis_pair& code = u2s[ucs];
+        if (code[0] == 0) {
+            std::memcpy(base + out, sjis_replacement, 2);
             ++replaced;
+        } else {
+            std::memcpy(base + out, code.data(), 2);
         }
-        base[out] = static_cast<std::uint8_t>(code >> 8);
-        base[out + 1] = static_cast<std::uint8_t>(code & 0xFF);
         out += 2;
     }
     unmapped += replaced;
