@@ -9,10 +9,9 @@
 # Prints a table on standard output, one row per ratio of crate's time to
 # the yardstick's, for CPU time (user + system) and for wall time:
 #
-#   name | ratio median | spread
+#   name | median | lowest | highest
 #
-# the median and the spread (largest minus smallest) taken over the runs'
-# ratios. Notes on the set-up and crate's peak memory go to standard error.
+# taken over the runs' ratios. Notes on the set-up and crate's peak memory go to standard error.
 #
 #   bench/crate_rows.sh path/to/crate path/to/readwrite_loop [scratch folder]
 #
@@ -60,18 +59,13 @@ measure() {
     awk '{ printf "%s %.3f\n", $1, $2 + $3 }' time.txt
 }
 
-# "median spread" of the numbers given.
-stats() {
-    printf '%s\n' "$@" | sort -g |
-        awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.2f %.2f", m, v[NR] - v[1] }'
-}
-
+# "name | median | lowest | highest" of the ratios given after the name.
 row() {
     local name=$1
     shift
-    local s
-    s=$(stats "$@")
-    printf '%s | %s | %s\n' "$name" "${s% *}" "${s#* }"
+    printf '%s\n' "$@" | sort -g | awk -v name="$name" '{ v[NR] = $1 }
+        END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+              printf "%s | %.2f | %.2f | %.2f\n", name, m, v[1], v[NR] }'
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 0) }'; }
@@ -111,10 +105,10 @@ if [[ -x /usr/bin/time ]]; then
     echo "crate's peak memory on 4 x 256 MiB: $(awk '{ printf "%.1f", $1 / 1024 }' peak.txt) MiB" >&2
 fi
 
-echo "name | ratio median | spread"
-row "crate / read-write loop, 20000 x 1 KiB, stderr to a file, CPU" "${small_file_cpu[@]}"
-row "crate / read-write loop, 20000 x 1 KiB, stderr to a file, wall" "${small_file_wall[@]}"
-row "crate / read-write loop, 20000 x 1 KiB, stderr to a pipe, CPU" "${small_pipe_cpu[@]}"
-row "crate / read-write loop, 20000 x 1 KiB, stderr to a pipe, wall" "${small_pipe_wall[@]}"
-row "crate / cat, 4 x 256 MiB, CPU" "${big_cpu[@]}"
-row "crate / cat, 4 x 256 MiB, wall" "${big_wall[@]}"
+echo "name | median | lowest | highest"
+row "20000 x 1 KiB / read-write loop, CPU" "${small_file_cpu[@]}"
+row "20000 x 1 KiB / read-write loop, wall" "${small_file_wall[@]}"
+row "same, stderr to a pipe, CPU" "${small_pipe_cpu[@]}"
+row "same, stderr to a pipe, wall" "${small_pipe_wall[@]}"
+row "4 x 256 MiB / cat, CPU" "${big_cpu[@]}"
+row "4 x 256 MiB / cat, wall" "${big_wall[@]}"

@@ -6,6 +6,7 @@
 # paired rounds and the lowest and highest round.
 #
 #   bench/run.sh
+#   PALMPORT_BENCH_SECTIONS="crate_against_loop_and_cat" bench/run.sh   (some sections only)
 #
 # Each section is a function below that prints a heading and its rows; to add
 # one, write the function and name it in `sections` at the end. Helpers:
@@ -131,10 +132,22 @@ cutter_whole_program() {
     ratio_of BM_cutter_rerun BM_cutter_program | row "rerun into its own chunk files / fresh run" "target 1.10"
 }
 
-sections=(${PALMPORT_BENCH_SECTIONS:-encoder_in_process encoder_whole_process cutter_whole_program})
+# ---- crate against a plain read/write loop and cat ----
+
+crate_against_loop_and_cat() {
+    local rounds=7
+    heading "crate (stderr to a file unless said): time / yardstick's time, at most the target ($rounds rounds)"
+    RUNS=$rounds bash "$root/bench/crate_rows.sh" "$build/arc/crate" "$build/bench/readwrite_loop" 2>/dev/null |
+        awk -F ' [|] ' 'NR > 1 {
+            target = $1 ~ /CPU/ ? ($1 ~ /cat/ ? "target 1.05" : "target 1.30") : ($1 ~ /cat/ ? "target 1.05" : "")
+            printf "  %-44s %7.2fx %7.2fx %7.2fx%s\n", $1, $2, $3, $4, target == "" ? "" : "  " target
+        }'
+}
+
+sections=(${PALMPORT_BENCH_SECTIONS:-encoder_in_process encoder_whole_process crate_against_loop_and_cat cutter_whole_program})
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target compress_bench lz77_file lz77_file_reference cutter_bench cutter >/dev/null
+cmake --build --preset default --target compress_bench lz77_file lz77_file_reference cutter_bench cutter crate readwrite_loop >/dev/null
 printf 'palmport benchmarks, %s, %s CPUs\n' "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc)"
 printf '  speed-ups: the baseline'"'"'s time / the measured time (above 1: faster)\n'
 printf '  costs: the measured time / the baseline'"'"'s time (at most the target)\n'
