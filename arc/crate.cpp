@@ -330,15 +330,8 @@ int crate_main(int argc, char** argv) {
     try {
         if (argc >= 2) {
             const std::string_view first = argv[1];
-            switch (common::info_request_of(first)) {
-            case common::info_request::help:
-                common::print_stdout(help_text);
+            if (common::answer_help_or_version(first, "crate", help_text)) {
                 return 0;
-            case common::info_request::version:
-                common::print_stdout("crate " + std::string(common::project_version) + "\n");
-                return 0;
-            case common::info_request::none:
-                break;
             }
             if (first.starts_with("-") && !first.starts_with("-f")) {
                 refuse("Unknown option " + std::string(first) + "; " + std::string(usage_text));

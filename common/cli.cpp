@@ -3,14 +3,20 @@
 #include "fatal_error.hpp"
 
 #include <cstdio>
+#include <string>
 
 namespace common {
 
-info_request info_request_of(std::string_view arg) {
+bool answer_help_or_version(std::string_view arg, std::string_view program, std::string_view help) {
     if (arg == "-h" || arg == "--help") {
-        return info_request::help;
+        print_stdout(help);
+        return true;
     }
-    return arg == "--version" ? info_request::version : info_request::none;
+    if (arg == "--version") {
+        print_stdout(std::string(program) + " " + std::string(project_version) + "\n");
+        return true;
+    }
+    return false;
 }
 
 void print_stdout(std::string_view text) {

@@ -12,10 +12,11 @@ namespace common {
 // The project's version, as the build sets it.
 inline constexpr std::string_view project_version = PALMPORT_VERSION;
 
-enum class info_request { none, help, version };
-
-// "-h" or "--help" asks for help, "--version" for the version.
-info_request info_request_of(std::string_view arg);
+// When `arg` is "-h" or "--help", prints `help`; when it is "--version",
+// prints "<program> <version>"; both on standard output, then returns true.
+// Returns false for any other argument. Throws fatal_error "Can't write
+// standard output." when the answer cannot be written.
+bool answer_help_or_version(std::string_view arg, std::string_view program, std::string_view help);
 
 // Writes `text` on standard output and flushes it. Throws fatal_error
 // "Can't write standard output." when that fails (a full disk, say).

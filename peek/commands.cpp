@@ -265,15 +265,8 @@ int run_command(int argc, char** argv) {
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        switch (common::info_request_of(a)) {
-        case common::info_request::help:
-            common::print_stdout(help_text);
+        if (common::answer_help_or_version(a, "peek", help_text)) {
             return 0;
-        case common::info_request::version:
-            common::print_stdout("peek " + std::string(common::project_version) + "\n");
-            return 0;
-        case common::info_request::none:
-            break;
         }
         if (a == "--json") {
             json = true;

@@ -3,11 +3,11 @@
 #include <optional>
 #include <string_view>
 
+#include "test_support.hpp"
+
 #ifdef _WIN32
 #define popen _popen
 #define pclose _pclose
-#else
-#include <sys/wait.h>
 #endif
 
 namespace readobj {
@@ -163,12 +163,7 @@ listing run(const std::vector<std::string>& files) {
         return {-1, {}};
     }
     listing l{0, parse(p)};
-    const int rc = pclose(p);
-#ifdef _WIN32
-    l.status = rc;
-#else
-    l.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
+    l.status = test_support::exit_status(pclose(p));
     return l;
 }
 

@@ -63,13 +63,16 @@ run_result run_main(program_entry entry, std::vector<std::string> argv) {
     return r;
 }
 
-int run_shell(const std::string& command) {
-    const int rc = std::system(command.c_str());
+int exit_status(int raw) {
 #ifdef _WIN32
-    return rc;
+    return raw;
 #else
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
+}
+
+int run_shell(const std::string& command) {
+    return exit_status(std::system(command.c_str()));
 }
 
 captured run_capture(const std::string& command) {
@@ -82,12 +85,7 @@ captured run_capture(const std::string& command) {
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
         r.out.append(buf, n);
     }
-    const int rc = pclose(p);
-#ifdef _WIN32
-    r.status = rc;
-#else
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
+    r.status = exit_status(pclose(p));
     return r;
 }
 

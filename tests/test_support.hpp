@@ -51,6 +51,9 @@ run_result run_main(program_entry entry, std::vector<std::string> argv);
 // status (-1 on POSIX when it did not exit normally).
 int run_shell(const std::string& command);
 
+// The exit status in what system() or pclose() returned, as run_shell gives it.
+int exit_status(int raw);
+
 // What a command run through the system's shell wrote on standard output,
 // and its exit status as run_shell gives it (-1 also when it could not be
 // started at all).

@@ -298,17 +298,8 @@ constexpr std::string_view help_text =
 
 int cutter_main(int argc, char** argv) {
     auto rlist = create_rlist();
-    if (argc == 2) {
-        switch (common::info_request_of(argv[1])) {
-        case common::info_request::help:
-            common::print_stdout(help_text);
-            return 0;
-        case common::info_request::version:
-            common::print_stdout("cutter " + std::string(common::project_version) + "\n");
-            return 0;
-        case common::info_request::none:
-            break;
-        }
+    if (argc == 2 && common::answer_help_or_version(argv[1], "cutter", help_text)) {
+        return 0;
     }
     if (argc != 3) {
         throw common::fatal_error(std::string(usage_text));
