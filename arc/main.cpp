@@ -31,6 +31,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // Every line ends in the one byte 0x0A, on Windows too.
+    common::set_binary_mode(stdout);  // the help and the version
     common::set_binary_mode(stderr);
     std::setvbuf(stderr, progress_buffer.data(), _IOFBF, progress_buffer.size());
     const int status = run(argc, argv);
