@@ -124,7 +124,7 @@ fixture& data() {
 // `fresh`, the chunk files of the previous run are removed first.
 void run_program(benchmark::State& state, bool fresh) {
     fixture& f = data();
-    const std::string command = "cd \"" + f.dir.string() + "\" && \"" CUTTER_PROGRAM "\" lib.dll \"" + font_path +
+    const std::string command = "cd \"" + f.dir.string() + "\" && exec \"" CUTTER_PROGRAM "\" lib.dll \"" + font_path +
                                 "\" 2>/dev/null";
     const auto clear = [&] {
         for (const auto& e : fs::directory_iterator(f.dir)) {
