@@ -119,7 +119,7 @@ cutter_times() {
 }
 
 cutter_whole_program() {
-    local rounds=7
+    local rounds=11
     heading "cutter, maximal library (576 strings x 3999 code units) in a folder in memory: time / baseline's time, at most the target ($rounds interleaved rounds)"
     "$build/bench/cutter_bench" --benchmark_filter='BM_(cutter_program|cutter_rerun|encoder_alone)/' \
         --benchmark_repetitions="$rounds" --benchmark_enable_random_interleaving=true --benchmark_format=csv \
