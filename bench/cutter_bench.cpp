@@ -11,6 +11,9 @@
 // BM_pipeline_in_memory converts, reflows and compresses the raw strings
 // without touching files. The targets: the program within 1.15 times the
 // encoder's time, a rerun within 1.1 times a run into an empty folder.
+// `cutter_bench --paired=ROUNDS` prints both ratios per round of the three
+// measured back to back (bench/run.sh uses it); without it, the Google
+// Benchmark runs of the four.
 #include "compress.hpp"
 #include "cutter.hpp"
 #include "pe_writer.hpp"
@@ -18,12 +21,19 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -120,12 +130,30 @@ fixture& data() {
     return f;
 }
 
+// Runs the built cutter once in the fixture's folder, its standard error
+// thrown away, started directly rather than through a shell so that only
+// cutter is timed. True when it ended with exit status 0.
+bool run_cutter(const fixture& f) {
+    const std::string folder = f.dir.string();
+    std::string program = CUTTER_PROGRAM;
+    std::string library = "lib.dll";
+    std::string font = font_path;
+    char* argv[] = {program.data(), library.data(), font.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Runs the program `state.iterations()` times in the fixture's folder; with
 // `fresh`, the chunk files of the previous run are removed first.
 void run_program(benchmark::State& state, bool fresh) {
     fixture& f = data();
-    const std::string command = "cd \"" + f.dir.string() + "\" && exec \"" CUTTER_PROGRAM "\" lib.dll \"" + font_path +
-                                "\" 2>/dev/null";
     const auto clear = [&] {
         for (const auto& e : fs::directory_iterator(f.dir)) {
             if (e.path().extension() == ".txt") {
@@ -134,7 +162,7 @@ void run_program(benchmark::State& state, bool fresh) {
         }
     };
     clear();
-    if (!fresh && std::system(command.c_str()) != 0) {
+    if (!fresh && !run_cutter(f)) {
         state.SkipWithError("cutter failed");
         return;
     }
@@ -144,7 +172,7 @@ void run_program(benchmark::State& state, bool fresh) {
             clear();
             state.ResumeTiming();
         }
-        if (std::system(command.c_str()) != 0) {
+        if (!run_cutter(f)) {
             state.SkipWithError("cutter failed");
             break;
         }
@@ -201,6 +229,56 @@ void BM_pipeline_in_memory(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in));
 }
 
+double seconds_of(auto&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// --paired=ROUNDS: per round, the encoder alone over the 576 texts, a run of
+// the program into an empty folder and a rerun into the folder it filled, in
+// turn and back to back, so that a slower moment of the machine weighs on
+// all three. Prints per round: program / encoder, rerun / fresh run.
+int paired(int rounds) {
+    fixture& f = data();
+    bytes out(cutter::compressed_buffer_size);
+    const auto encoder = [&] {
+        auto st = std::make_unique<compress::lz77_state>();
+        for (const auto& t : f.texts) {
+            compress::lz77_compress(*st, t, out);
+            benchmark::DoNotOptimize(out.data());
+        }
+    };
+    const auto clear = [&] {
+        for (const auto& e : fs::directory_iterator(f.dir)) {
+            if (e.path().extension() == ".txt") {
+                fs::remove(e.path());
+            }
+        }
+    };
+    bool ok = true;
+    const auto program = [&] { ok = run_cutter(f) && ok; };
+    encoder();  // once untimed, so that code and data are in memory
+    program();
+    for (int r = 0; r < rounds && ok; ++r) {
+        double t_encoder = 0;
+        double t_fresh = 0;
+        double t_rerun = 0;
+        clear();
+        if (r % 2 == 0) {
+            t_encoder = seconds_of(encoder);
+            t_fresh = seconds_of(program);
+            t_rerun = seconds_of(program);
+        } else {
+            t_fresh = seconds_of(program);
+            t_rerun = seconds_of(program);
+            t_encoder = seconds_of(encoder);
+        }
+        std::printf("%.4f\t%.4f\n", t_fresh / t_encoder, t_rerun / t_fresh);
+    }
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 BENCHMARK(BM_pipeline_in_memory)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
@@ -208,4 +286,16 @@ BENCHMARK(BM_cutter_program)->Unit(benchmark::kMillisecond)->UseRealTime()->MinT
 BENCHMARK(BM_cutter_rerun)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_encoder_alone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    if (mode.starts_with("--paired")) {
+        return paired(mode.starts_with("--paired=") ? std::max(1, std::stoi(std::string(mode.substr(9)))) : 11);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -112,24 +112,12 @@ encoder_whole_process() {
 
 # ---- cutter as a whole against its encoder alone ----
 
-# The k-th wall time (ms) of every benchmark in cutter_bench's CSV, as lines
-# "name k time".
-cutter_times() {
-    awk -F, '$1 ~ /real_time"$/ { name = $1; gsub(/"|\/.*/, "", name); print name, ++k[name], $3 }'
-}
-
 cutter_whole_program() {
-    local rounds=11
-    heading "cutter, maximal library (576 strings x 3999 code units) in a folder in memory: time / baseline's time, at most the target ($rounds interleaved rounds)"
-    "$build/bench/cutter_bench" --benchmark_filter='BM_(cutter_program|cutter_rerun|encoder_alone)/' \
-        --benchmark_repetitions="$rounds" --benchmark_enable_random_interleaving=true --benchmark_format=csv \
-        2>/dev/null | cutter_times >"$work/cutter.txt"
-    ratio_of() {
-        awk -v a="$1" -v b="$2" '{ t[$1, $2] = $3; n[$1] = $2 }
-            END { for (k = 1; k <= n[a]; k++) if (t[b, k] > 0) printf "%.4f\n", t[a, k] / t[b, k] }' "$work/cutter.txt"
-    }
-    ratio_of BM_cutter_program BM_encoder_alone | row "whole program / encoder alone" "target 1.15"
-    ratio_of BM_cutter_rerun BM_cutter_program | row "rerun into its own chunk files / fresh run" "target 1.10"
+    local rounds=21
+    heading "cutter, maximal library (576 strings x 3999 code units) in a folder in memory: time / baseline's time, at most the target (wall time, $rounds paired rounds)"
+    "$build/bench/cutter_bench" --paired="$rounds" >"$work/cutter.tsv"
+    awk '{ print $1 }' "$work/cutter.tsv" | row "whole program / encoder alone" "target 1.15"
+    awk '{ print $2 }' "$work/cutter.tsv" | row "rerun into its own chunk files / fresh run" "target 1.10"
 }
 
 # ---- crate against a plain read/write loop and cat ----
