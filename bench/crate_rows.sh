@@ -4,7 +4,10 @@
 #   - 20000 files of 1 KiB: crate against readwrite_loop
 #     (bench/readwrite_loop.cpp: open, read, write, close per file), crate's
 #     standard error going to a file and to a pipe;
-#   - 4 files of 256 MiB: crate against cat.
+#   - 4 files of 256 MiB: crate against cat, both writing to /dev/null (the
+#     work of the two programs) and to a file (which adds the system's cost
+#     of 1 GiB of fresh memory pages; on a virtual machine that cost varies
+#     from run to run by a factor of two or more, so those rows are noisy).
 # Each command runs RUNS times (default 7), the yardstick and crate in turn.
 # Prints a table on standard output, one row per ratio of crate's time to
 # the yardstick's, for CPU time (user + system) and for wall time:
@@ -87,7 +90,7 @@ measure file "$crate" out small/f* >/dev/null
 measure none sh -c 'exec cat "$@" >out' cat big/part*.bin >/dev/null
 measure file "$crate" out big/part*.bin >/dev/null
 
-small_file_cpu=() small_file_wall=() small_pipe_cpu=() small_pipe_wall=() big_cpu=() big_wall=()
+small_file_cpu=() small_file_wall=() small_pipe_cpu=() small_pipe_wall=() big_cpu=() big_wall=() null_cpu=() null_wall=()
 for ((r = 0; r < runs; r++)); do
     read -r lw lc < <(measure none "$loop" out small/f*)
     read -r fw fc < <(measure file "$crate" out small/f*)
@@ -97,6 +100,9 @@ for ((r = 0; r < runs; r++)); do
     read -r aw ac < <(measure none sh -c 'exec cat "$@" >out' cat big/part*.bin)
     read -r cw cc < <(measure file "$crate" out big/part*.bin)
     big_cpu+=("$(ratio "$cc" "$ac")") big_wall+=("$(ratio "$cw" "$aw")")
+    read -r nw nc < <(measure none sh -c 'exec cat "$@" >/dev/null' cat big/part*.bin)
+    read -r dw dc < <(measure file "$crate" /dev/null big/part*.bin)
+    null_cpu+=("$(ratio "$dc" "$nc")") null_wall+=("$(ratio "$dw" "$nw")")
 done
 
 if [[ -x /usr/bin/time ]]; then
@@ -110,5 +116,7 @@ row "20000 x 1 KiB / read-write loop, CPU" "${small_file_cpu[@]}"
 row "20000 x 1 KiB / read-write loop, wall" "${small_file_wall[@]}"
 row "same, stderr to a pipe, CPU" "${small_pipe_cpu[@]}"
 row "same, stderr to a pipe, wall" "${small_pipe_wall[@]}"
-row "4 x 256 MiB / cat, CPU" "${big_cpu[@]}"
-row "4 x 256 MiB / cat, wall" "${big_wall[@]}"
+row "4 x 256 MiB / cat, to /dev/null, CPU" "${null_cpu[@]}"
+row "4 x 256 MiB / cat, to /dev/null, wall" "${null_wall[@]}"
+row "4 x 256 MiB / cat, to a file, CPU" "${big_cpu[@]}"
+row "4 x 256 MiB / cat, to a file, wall" "${big_wall[@]}"

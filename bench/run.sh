@@ -127,7 +127,7 @@ crate_against_loop_and_cat() {
     heading "crate (stderr to a file unless said): time / yardstick's time, at most the target ($rounds rounds)"
     RUNS=$rounds bash "$root/bench/crate_rows.sh" "$build/arc/crate" "$build/bench/readwrite_loop" 2>/dev/null |
         awk -F ' [|] ' 'NR > 1 {
-            target = $1 ~ /CPU/ ? ($1 ~ /cat/ ? "target 1.05" : "target 1.30") : ($1 ~ /cat/ ? "target 1.05" : "")
+            target = $1 ~ /to a file/ ? "noisy here" : $1 ~ /cat/ ? "target 1.05" : $1 ~ /CPU/ ? "target 1.30" : ""
             printf "  %-44s %7.2fx %7.2fx %7.2fx%s\n", $1, $2, $3, $4, target == "" ? "" : "  " target
         }'
 }
