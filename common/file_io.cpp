@@ -27,16 +27,23 @@ namespace common {
 
 namespace {
 
-// The length of `f` from its metadata when it is a regular file.
+#ifdef _WIN32
+int descriptor(std::FILE* f) { return _fileno(f); }
+#else
+int descriptor(std::FILE* f) { return fileno(f); }
+#endif
+
+// The length of `f` from its metadata when it is a regular file; nothing for
+// a folder, a device, a pipe, or when the system cannot tell.
 std::optional<std::int64_t> regular_file_length(std::FILE* f) {
 #ifdef _WIN32
     struct _stat64 st {};
-    if (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+    if (_fstat64(descriptor(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
         return std::nullopt;
     }
 #else
     struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(descriptor(f), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
 #endif
@@ -138,21 +145,9 @@ bool write_all(std::FILE* f, std::span<const std::uint8_t> src) {
 namespace {
 
 #ifdef _WIN32
-using stat_buf = struct _stat64;
-int stat_open(int fd, stat_buf* st) { return _fstat64(fd, st); }
-int stat_path(const std::string& path, stat_buf* st) { return _stat64(path.c_str(), st); }
-bool is_folder(const stat_buf& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
-bool is_regular(const stat_buf& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
 int current_pid() { return _getpid(); }
-int descriptor(std::FILE* f) { return _fileno(f); }
 #else
-using stat_buf = struct stat;
-int stat_open(int fd, stat_buf* st) { return fstat(fd, st); }
-int stat_path(const std::string& path, stat_buf* st) { return stat(path.c_str(), st); }
-bool is_folder(const stat_buf& st) { return S_ISDIR(st.st_mode); }
-bool is_regular(const stat_buf& st) { return S_ISREG(st.st_mode); }
 int current_pid() { return static_cast<int>(getpid()); }
-int descriptor(std::FILE* f) { return fileno(f); }
 #endif
 
 // Creates `path` as a new file and opens it for binary writing; fails when
@@ -442,11 +437,7 @@ input_file::copy_result input_file::copy_bytes(std::FILE* out, std::uint64_t cou
 
 file_ptr open_read_regular(const std::string& path) {
     file_ptr f = open_read(path);
-    if (!f) {
-        return f;
-    }
-    stat_buf st{};
-    if (stat_open(descriptor(f.get()), &st) != 0 || !is_regular(st)) {
+    if (f && !regular_file_length(f.get())) {
         f.reset();
     }
     return f;
@@ -475,8 +466,7 @@ bool atomic_file::create(const std::string& path) {
     // A device or a pipe (/dev/null, /dev/stdout, a FIFO) is a stream, not a
     // file that could be left half-written: it is written directly. Renaming
     // over it would put a plain file in its place.
-    stat_buf st{};
-    if (stat_path(path, &st) == 0 && !is_regular(st) && !is_folder(st)) {
+    if (const auto st = status_of(path); st && st->kind == file_kind::other) {
         file_ = open_write(path);
         return static_cast<bool>(file_);
     }
@@ -539,9 +529,8 @@ bool holds_exactly(const std::string& path, std::span<const std::uint8_t> conten
         return false;
     }
 #endif
-    stat_buf st{};
-    if (!f || stat_open(descriptor(f.get()), &st) != 0 || !is_regular(st) ||
-        static_cast<std::uint64_t>(st.st_size) != content.size()) {
+    const auto length = f ? regular_file_length(f.get()) : std::nullopt;
+    if (!length || static_cast<std::uint64_t>(*length) != content.size()) {
         return false;
     }
     std::vector<std::uint8_t> have(content.size() + 1);
