@@ -199,6 +199,21 @@ std::uint32_t current_pilot_time() {
 
 }  // namespace
 
+palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t file_size) {
+    constexpr std::size_t header = 78;
+    if (file_size < static_cast<std::int64_t>(header) || start.size() < header) {
+        return palm_db_shape::not_palm_db;
+    }
+    const bool named = std::find(start.begin(), start.begin() + 32, std::uint8_t{0}) != start.begin() + 32;
+    const bool printable = std::all_of(start.begin() + 60, start.begin() + 68,
+                                       [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+    if (!named || !printable) {
+        return palm_db_shape::not_palm_db;
+    }
+    const std::int64_t records = start[76] << 8 | start[77];
+    return static_cast<std::int64_t>(header) + 8 * records <= file_size ? palm_db_shape::palm_db : palm_db_shape::truncated;
+}
+
 // ---- command line, file list, file sizes --------------------------------
 
 std::vector<std::string> make_filelist(const std::string& filename) {

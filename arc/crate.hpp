@@ -73,6 +73,20 @@ inline constexpr std::array<picture_name, 7> fixed_picture_names{{
     {"ZOPA05", 6, 2493},
 }};
 
+// What the first bytes of a file say about it, judged before crate replaces
+// the file at the archive's name and before peek reads it as an archive.
+enum class palm_db_shape {
+    palm_db,      // the header is there, its name field holds a zero byte,
+                  // type and creator are four printable ASCII characters
+                  // each (0x20 to 0x7E), and the record list fits in the file
+    truncated,    // all of that, but the file ends inside its record list
+    not_palm_db,  // anything else, an empty file included
+};
+
+// Judges a file of `file_size` bytes from `start`, its first
+// min(78, file_size) bytes.
+palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t file_size);
+
 // ---- command line, file list, file sizes --------------------------------
 
 // The whole program: reads the command line (`archive file_1 ... file_N` or

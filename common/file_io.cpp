@@ -436,7 +436,26 @@ input_file::copy_result input_file::copy_bytes(std::FILE* out, std::uint64_t cou
 }
 
 file_ptr open_read_regular(const std::string& path) {
+#ifdef _WIN32
     file_ptr f = open_read(path);
+#else
+    // Opened without waiting, so that a FIFO without a writer is refused at
+    // once instead of holding the run up; a regular file's reads then wait
+    // as usual.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    file_ptr f(fdopen(fd, "rb"));
+    if (!f) {
+        close(fd);
+    }
+#endif
     if (f && !regular_file_length(f.get())) {
         f.reset();
     }

@@ -62,7 +62,8 @@ bool read_exact(std::FILE* f, std::span<std::uint8_t> dst);
 bool write_all(std::FILE* f, std::span<const std::uint8_t> src);
 
 // Opens `path` for binary reading only when it is a regular file (or a link
-// to one): a folder, a FIFO or a device gives null, as a missing file does.
+// to one): a folder, a FIFO, a device or a socket gives null at once, as a
+// missing file does; the open never waits for a FIFO's writer.
 file_ptr open_read_regular(const std::string& path);
 
 // ---- what the file system says about a file ------------------------------
