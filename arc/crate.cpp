@@ -124,6 +124,22 @@ void put_bytes(archive_stream& fp, std::uint32_t val, int count) {
     }
 }
 
+// A file the user owns stands at the archive's name (an argument slip such
+// as "crate CGRUMO.bmp game.pdb"): it is replaced only when it reads as a
+// Palm database. `path` is the file the name leads to.
+void refuse_unless_palm_db(const std::string& archive, const std::string& path) {
+    std::array<std::uint8_t, 78> start{};
+    const auto f = common::open_read_regular(path);
+    const auto size = f ? common::file_size(f.get()) : std::nullopt;
+    const std::size_t n = size ? static_cast<std::size_t>(std::min<std::int64_t>(*size, start.size())) : 0;
+    if (!size || !common::read_exact(f.get(), std::span(start).first(n)) ||
+        judge_palm_db(std::span(start).first(n), *size) != palm_db_shape::palm_db) {
+        refuse(common::shown(archive) +
+               ": not a Palm database, so crate leaves it alone (the archive's name comes first: crate archive "
+               "file...)");
+    }
+}
+
 [[noreturn]] void refuse_changed(const fileinfo& f, const char* how) {
     refuse(f.name + ": changed after it was measured (" + std::string(how) + ")");
 }
@@ -190,6 +206,12 @@ bool copy_record(archive_stream& fp, const fileinfo& f) {
     if (*extra != 0) {
         refuse_changed(f, "grown");
     }
+    // Rewritten in place at the same length while it was copied: the
+    // record could hold old and new bytes at once.
+    const auto after = in.status();
+    if (!after || after->modified != f.modified || after->changed != f.changed) {
+        refuse_changed(f, "changed");
+    }
     return true;
 }
 
@@ -216,64 +238,172 @@ palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t fi
 
 // ---- command line, file list, file sizes --------------------------------
 
-std::vector<std::string> make_filelist(const std::string& filename) {
-    std::fprintf(stderr, "Reading file list[%s]\n", filename.c_str());
-    auto fp = common::open_read(filename);
-    if (!fp) {
-        refuse("Can't open outputfile " + filename + ".");
+namespace {
+
+// Length of the well-formed UTF-8 character at the start of `s`, 0 when the
+// bytes there are none: no overlong forms, no surrogates, nothing past
+// U+10FFFF.
+std::size_t utf8_character(std::span<const std::uint8_t> s) {
+    const std::uint8_t c = s[0];
+    if (c < 0x80) {
+        return 1;
+    }
+    std::size_t n = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;  // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || s[1] < low || s[1] > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < n; ++i) {
+        if (s[i] < 0x80 || s[i] > 0xBF) {
+            return 0;
+        }
+    }
+    return n;
+}
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+[[noreturn]] void refuse_line(const std::string& list_name, std::size_t line, const char* encoding) {
+    refuse(common::shown(list_name) + ": line " + std::to_string(line) + " is not " + encoding +
+           " text; save the file list as UTF-8");
+}
+
+// UTF-16 text after its byte-order mark, as UTF-8.
+std::string utf8_of_utf16(std::span<const std::uint8_t> units, bool big_endian, const std::string& list_name) {
+    std::string out;
+    out.reserve(units.size());
+    std::size_t line = 1;
+    const auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(big_endian ? units[i] << 8 | units[i + 1] : units[i + 1] << 8 | units[i]);
+    };
+    for (std::size_t i = 0; i < units.size(); i += 2) {
+        if (i + 1 >= units.size()) {
+            refuse_line(list_name, line, "UTF-16");  // half a code unit at the end
+        }
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            const std::uint32_t low = i + 3 < units.size() ? unit(i + 2) : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                refuse_line(list_name, line, "UTF-16");
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            refuse_line(list_name, line, "UTF-16");
+        }
+        line += cp == '\n' ? 1 : 0;
+        append_utf8(out, cp);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> parse_file_list(std::span<const std::uint8_t> list, const std::string& list_name) {
+    std::string decoded;
+    const char* encoding = "UTF-8";
+    if (list.size() >= 2 && ((list[0] == 0xFF && list[1] == 0xFE) || (list[0] == 0xFE && list[1] == 0xFF))) {
+        // Windows PowerShell writes its lists so.
+        decoded = utf8_of_utf16(list.subspan(2), list[0] == 0xFE, list_name);
+        list = std::span(reinterpret_cast<const std::uint8_t*>(decoded.data()), decoded.size());
+        encoding = "UTF-16";
+    } else if (list.size() >= 3 && list[0] == 0xEF && list[1] == 0xBB && list[2] == 0xBF) {
+        list = list.subspan(3);  // a byte-order mark, as Notepad writes it
     }
     // One line, one entry, whatever its length: the name is its first word,
     // the rest of the line is skipped. A zero byte ends the line's text.
-    enum class at { before_word, in_word, past_word };
     std::vector<std::string> names;
-    std::string word;
-    at where = at::before_word;
-    bool line_begun = false;
-    auto end_line = [&] {
+    std::size_t line = 1;
+    std::size_t at = 0;
+    while (at < list.size()) {
         if (names.size() == max_files) {
-            refuse_too_many_files(filename);
+            refuse_too_many_files(list_name);
         }
-        names.push_back(std::move(word));
-        word.clear();
-        where = at::before_word;
-        line_begun = false;
-    };
-    std::vector<char> block(list_block_size);
+        const auto rest = list.subspan(at);
+        const auto feed = std::find(rest.begin(), rest.end(), std::uint8_t{'\n'});
+        const auto text = rest.first(static_cast<std::size_t>(feed - rest.begin()));
+        for (std::size_t i = 0; i < text.size();) {
+            const std::size_t n = utf8_character(text.subspan(i));
+            if (n == 0) {
+                refuse_line(list_name, line, encoding);
+            }
+            i += n;
+        }
+        const auto end = std::find(text.begin(), text.end(), std::uint8_t{0});
+        const auto first = std::find_if(text.begin(), end, [](std::uint8_t c) { return !is_space(static_cast<char>(c)); });
+        const auto last = std::find_if(first, end, [](std::uint8_t c) { return is_space(static_cast<char>(c)); });
+        names.emplace_back(first, last);
+        at += text.size() + 1;
+        ++line;
+    }
+    return names;
+}
+
+std::vector<std::string> make_filelist(const std::string& filename) {
+    std::fprintf(stderr, "Reading file list[%s]\n", common::shown(filename).c_str());
+    common::file_ptr opened;
+    std::FILE* fp = stdin;
+    if (filename == "-") {
+        common::set_binary_mode(stdin);
+    } else {
+        opened = common::open_read(filename);
+        fp = opened.get();
+    }
+    if (fp == nullptr) {
+        refuse("Can't open outputfile " + common::shown(filename) + ".");
+    }
+    // Read once, whatever the list is: a pipe gives its bytes only once.
+    std::vector<std::uint8_t> list;
     for (;;) {
+        const std::size_t had = list.size();
+        list.resize(had + list_block_size);
         errno = 0;
-        const std::size_t got = std::fread(block.data(), 1, block.size(), fp.get());
-        for (const char c : std::span(block.data(), got)) {
-            if (c == '\n') {
-                end_line();
-                continue;
-            }
-            line_begun = true;
-            const bool ends_word = c == '\0' || is_space(c);
-            if (where == at::before_word && c == '\0') {
-                where = at::past_word;
-            } else if (where == at::before_word && !ends_word) {
-                word.push_back(c);
-                where = at::in_word;
-            } else if (where == at::in_word) {
-                if (ends_word) {
-                    where = at::past_word;
-                } else {
-                    word.push_back(c);
-                }
-            }
+        const std::size_t got = std::fread(list.data() + had, 1, list_block_size, fp);
+        list.resize(had + got);
+        if (list.size() > max_list_size) {
+            refuse(common::shown(filename) + ": the file list is longer than " +
+                   std::to_string(max_list_size / (1024 * 1024)) + " MiB");
         }
-        if (got < block.size()) {
-            if (std::ferror(fp.get()) != 0) {
+        if (got < list_block_size) {
+            if (std::ferror(fp) != 0) {
                 refuse(std::string("fgets: ") + std::strerror(errno));
             }
             break;
         }
     }
-    if (line_begun) {
-        end_line();  // the last line needs no line end
-    }
+    auto names = parse_file_list(list, filename);
     for (const auto& name : names) {
-        std::fprintf(stderr, "%s\n", name.c_str());
+        std::fprintf(stderr, "%s\n", common::shown(name).c_str());
     }
     return names;
 }
@@ -284,7 +414,8 @@ void check_file_names(std::span<const std::string> names) {
     }
     for (const auto& name : names) {
         if (name.size() > max_name_length) {
-            refuse(name + ": file name too long (at most " + std::to_string(max_name_length) + " characters)");
+            refuse(common::shown(name) + ": file name too long (at most " + std::to_string(max_name_length) +
+                   " characters)");
         }
     }
 }
@@ -306,6 +437,8 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
         fi[i].name = name;
         fi[i].size = static_cast<std::int32_t>(status->size);
         fi[i].id = status->id;
+        fi[i].modified = status->modified;
+        fi[i].changed = status->changed;
         std::array<char, 24> digits{};
         print_line({name, ": ", decimal(fi[i].size, digits)});
     }
@@ -349,7 +482,7 @@ int crate_main(int argc, char** argv) {
                 return 0;
             }
             if (first.starts_with("-") && !first.starts_with("-f")) {
-                refuse("Unknown option " + std::string(first) + "; " + std::string(usage_text));
+                refuse("Unknown option " + common::shown(first) + "; " + std::string(usage_text));
             }
         }
         if (argc < 3) {
@@ -369,32 +502,44 @@ int crate_main(int argc, char** argv) {
             names.assign(argv + 2, argv + argc);
         }
         check_file_names(names);
+        if (!list_form) {
+            // "crate game.pdb -f files.lst": an option behind the archive is
+            // no file to pack. A file that really has such a name is.
+            for (const auto& name : names) {
+                if (name.starts_with("-") && !common::status_of_name(name)) {
+                    refuse(common::shown(name) + ": no such file; options come before the archive");
+                }
+            }
+        }
 
-        // The archive is written under a temporary name and takes its own
-        // name only when it is complete: until then an older archive stays
-        // as it was, and a run that stops leaves nothing behind. A link at the
-        // name is replaced, a device or a FIFO is written directly, and a
-        // folder cannot become an archive.
-        const auto old_archive = common::status_of_name(archive);
-        if (old_archive && old_archive->kind == common::file_kind::folder) {
-            refuse("Can't open outputfile " + archive + ".");
+        // The name is followed as a shell redirection follows it. The
+        // archive is written under a temporary name and takes its own name
+        // only when it is complete: until then an older archive stays as it
+        // was, and a run that stops leaves nothing behind.
+        const common::output_target target = common::resolve_output(archive);
+        if (target.kind == common::output_kind::refused) {
+            refuse("Can't open outputfile " + common::shown(archive) + ".");
+        }
+        if (target.kind == common::output_kind::regular && target.status.size > 0) {
+            refuse_unless_palm_db(archive, target.path);
         }
         common::atomic_file out;
-        if (!out.create(archive)) {
-            refuse("Can't open outputfile " + archive + ".");
+        const bool opened =
+            target.kind == common::output_kind::stream ? out.open_stream(target.path) : out.create(target.path);
+        if (!opened) {
+            refuse("Can't open outputfile " + common::shown(archive) + ".");
         }
         auto fp = open_archive_stream(out.get());
         const auto fi = collect_file_info(names);
         // An archive that is one of its own inputs, by whatever name or link,
         // would be packed into itself: the files are compared, not the names.
         for (const auto& f : fi) {
-            if (old_archive && old_archive->kind == common::file_kind::regular && !f.name.empty() &&
-                f.id == old_archive->id) {
+            if (target.kind == common::output_kind::regular && !f.name.empty() && f.id == target.status.id) {
                 refuse(f.name + ": this input file is the archive itself");
             }
         }
         if (archive_size(fi) > max_archive_size) {
-            refuse(archive + ": the archive would be 4 GiB or more");
+            refuse(common::shown(archive) + ": the archive would be 4 GiB or more");
         }
         const auto num = static_cast<std::int32_t>(fi.size());
         output_header(fp, database_name, creator_id, num + 1);
@@ -404,7 +549,10 @@ int crate_main(int argc, char** argv) {
         output_sort_info();
         output_first_record(fp, fi);
         if (!output_record(fp, fi) || !flush_archive(fp) || !out.commit()) {
-            refuse("Can't write outputfile " + archive + ".");
+            if (out.busy()) {
+                refuse(common::shown(archive) + ": in use by another program; the old archive is kept");
+            }
+            refuse("Can't write outputfile " + common::shown(archive) + ".");
         }
         return 0;
     } catch (const std::bad_alloc&) {

@@ -32,6 +32,8 @@ struct fileinfo {
     std::string name;
     std::int32_t size = 0;
     common::file_id id;
+    common::file_time modified = 0;  // as measured, to tell a file rewritten in place
+    common::file_time changed = 0;
 };
 
 // The unique ID that the next name without a recognised form receives.
@@ -46,6 +48,7 @@ inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 ch
 inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
 inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
+inline constexpr std::size_t max_list_size = 64 * 1024 * 1024;  // a file list longer than this is refused
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
 inline constexpr std::size_t archive_buffer_size = 256 * 1024;  // the archive is written in blocks of this size (at least copy_buffer_size)
 static_assert(archive_buffer_size >= copy_buffer_size, "a small file must fit an empty block");
@@ -91,32 +94,50 @@ palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t fi
 
 // The whole program: reads the command line (`archive file_1 ... file_N` or
 // `-f filelist archive`), gathers and measures the input files and writes the
-// archive under a temporary name, which takes the archive's name (replacing a
-// file or a symbolic link there) only when the archive is complete; returns 0
-// then. A device or a FIFO at the archive's name is written directly. Throws
-// common::fatal_error for the usage text, a file list or archive that cannot
-// be opened or written (a folder at the archive's name is refused at once), a
-// refused input (too many files, a name or a file too long, the archive
-// itself), an input file that changed or cannot be read when it is copied,
-// and a failed allocation ("calloc: ..."). Whenever it throws, an older
-// archive of that name is left as it was and the temporary file is gone.
-// A first argument "-h" or "--help" prints the help, "--version" the version,
-// on standard output, and returns 0; any other first argument that begins
-// with "-" but not "-f" is refused as an unknown option.
+// archive. The archive's name is followed as a shell redirection follows it
+// (common::resolve_output): a new file, or the regular file the name leads to,
+// is written under a temporary name that takes the final name (a link on the
+// way stays a link) only when the archive is complete, and only when that file
+// is empty or reads as a Palm database (judge_palm_db): any other file is the
+// user's own and is refused. A FIFO or a character device is written directly.
+// Returns 0 after a complete archive. Throws common::fatal_error for the
+// usage text; an unknown option; in the plain form an input name that begins
+// with "-" and names nothing ("<name>: no such file; options come before the
+// archive"); a file list or archive that cannot be opened or written ("Can't
+// open outputfile <name>." also for a dangling link, a folder, a block device
+// or a socket at the archive's name); a file there that is no Palm database
+// ("<name>: not a Palm database, so crate leaves it alone (...)"); a refused
+// input (too many files, a name or a file too long, the archive itself); an
+// input file that changed or cannot be read when it is copied; a failed
+// allocation ("calloc: ..."); and "<archive>: in use by another program; the
+// old archive is kept" when another program holds it open (Windows).
+// Whenever it throws, an older archive of that name is left as it was and the
+// temporary file is gone. A first argument "-h" or "--help" prints the help,
+// "--version" the version, on standard output, and returns 0; any other first
+// argument that begins with "-" but not "-f" is refused as an unknown option.
+// Names quoted in messages are cut to common::shown_name_bytes.
 int crate_main(int argc, char** argv);
 
-// Reads the file list `filename`: prints "Reading file list[<name>]", then
-// reads the whole list; every line is one entry, whatever its length, named
-// by its first white-space-delimited word (an empty name for a line without
-// a word; a zero byte ends a line's text). A line ends in a line feed, so a
-// CR LF ends it too, and the last line needs none. Prints every name on its
-// own line after the whole list has been read, and returns the names in list
-// order (their count is the vector's size); a name too long for the archive
-// is refused later, by check_file_names, as on the command line.
+// Reads the file list `filename` ("-": standard input) whole, once, whatever
+// it is (a file, a pipe), prints "Reading file list[<name>]", parses it with
+// parse_file_list, prints every name on its own line and returns the names.
 // Throws "Can't open outputfile <name>." when the list cannot be opened,
-// "fgets: <system text>" on a read error, and the too-many-files refusal
-// when the list holds more than `max_files` entries.
+// "fgets: <system text>" on a read error, "<name>: the file list is longer
+// than 64 MiB" past `max_list_size` bytes, and what parse_file_list throws.
 std::vector<std::string> make_filelist(const std::string& filename);
+
+// The names of a file list's bytes, in list order. The list is UTF-8 text (a
+// byte-order mark EF BB BF in front is skipped) or UTF-16 text that begins
+// with its byte-order mark (FF FE little-endian, FE FF big-endian), which is
+// turned into UTF-8. Every line is one entry, whatever its length, named by
+// its first white-space-delimited word (an empty name for a line without a
+// word; a zero byte ends a line's text); a line ends in a line feed, so a
+// CR LF ends it too, and the last line needs none. A name too long for the
+// archive is refused later, by check_file_names, as on the command line.
+// Throws common::fatal_error "<list>: line <n> is not UTF-8 text; save the
+// file list as UTF-8" (or "... not UTF-16 text ...") for a line that is not
+// well-formed, and the too-many-files refusal past `max_files` entries.
+std::vector<std::string> parse_file_list(std::span<const std::uint8_t> list, const std::string& list_name);
 
 // Refuses (throws) a list of more than `max_files` names or one holding a
 // name longer than `max_name_length` characters. Prints nothing otherwise.

@@ -31,8 +31,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // Every line ends in the one byte 0x0A, on Windows too.
-    common::set_binary_mode(stdout);  // the help and the version
-    common::set_binary_mode(stderr);
+    common::prepare_process();
     std::setvbuf(stderr, progress_buffer.data(), _IOFBF, progress_buffer.size());
     const int status = run(argc, argv);
     // The message that ends a run went into the same buffer, behind every

@@ -25,6 +25,18 @@ void print_stdout(std::string_view text) {
     }
 }
 
+std::string shown(std::string_view name) {
+    if (name.size() <= shown_name_bytes) {
+        return std::string(name);
+    }
+    // Cut on a character's first byte, so that UTF-8 stays UTF-8.
+    std::size_t cut = shown_name_bytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(name.substr(0, cut)) + "\xE2\x80\xA6";
+}
+
 std::string count_text(std::size_t n, std::string_view noun) {
     return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
 }

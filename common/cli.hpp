@@ -25,4 +25,12 @@ void print_stdout(std::string_view text);
 // A count with its noun, in English: "1 warning", "2 warnings", "0 errors".
 std::string count_text(std::size_t n, std::string_view noun);
 
+// Longest name a message quotes whole, in bytes.
+inline constexpr std::size_t shown_name_bytes = 255;
+
+// A name as a message quotes it: whole when it has at most
+// `shown_name_bytes` bytes; otherwise its first characters up to that many
+// bytes and "…", so that a hostile name cannot flood standard error.
+std::string shown(std::string_view name);
+
 }  // namespace common

@@ -20,10 +20,11 @@ struct file_closer {
 // An open stream that is closed when it goes out of scope.
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
-// File names are byte strings, passed on unchanged: on Windows the programs
-// run with UTF-8 as their code page (see cmake/utf8.manifest), so a name reads
-// the same from the command line, from a file list and in the folder as on
-// Linux.
+// File names are UTF-8 byte strings everywhere. On Linux they are passed on
+// unchanged; on Windows every name is turned from UTF-8 into the system's wide
+// form explicitly before it reaches the system, whatever the C runtime's
+// locale, and the programs run with UTF-8 as their code page (see
+// cmake/utf8.manifest), so that their arguments arrive as UTF-8 too.
 
 // Opens `path` for binary reading. Null when it cannot be opened.
 file_ptr open_read(const std::string& path);
@@ -84,10 +85,17 @@ enum class file_kind {
     other,    // a FIFO, a device, a socket
 };
 
+// A moment in the file's metadata, in the system's own units (nanoseconds
+// since 1970 on Unix, 100-nanosecond ticks since 1601 on Windows): compared,
+// never shown.
+using file_time = std::int64_t;
+
 struct file_status {
     file_kind kind = file_kind::other;
     std::int64_t size = 0;  // the length in bytes the metadata gives
     file_id id;
+    file_time modified = 0;  // when its bytes last changed
+    file_time changed = 0;   // when its bytes or its metadata last changed
 };
 
 // One query of the file system's metadata about `path`, symbolic links
@@ -149,10 +157,39 @@ private:
 // name and takes the final name only when everything was written, flushed and
 // closed without error. Until then an older file of the final name stays
 // exactly as it was, and a failed run leaves no half-written file behind: the
-// temporary file is removed. A symbolic link standing at the final name is
-// replaced by the new file, never written through. A name that stands for a
-// device or a pipe (/dev/null, /dev/stdout, a FIFO) is written directly, since
-// it holds no file to protect and must not be replaced by one.
+// temporary file is removed, also when a signal (an interrupt, a hang-up, a
+// termination; Ctrl-C, Ctrl-Break or a closed console on Windows) ends the run
+// (see prepare_process). The temporary file is hidden: its name begins with a
+// dot, and on Windows it has the hidden attribute until it takes its name.
+//
+// Two kinds of final name:
+//  - names a program makes itself (cutter's chunk files, peek's extracted
+//    files): whatever stands at the name but a folder (a file, a symbolic
+//    link, a FIFO, a device, a socket) is replaced by the new file; nothing
+//    there is ever opened or followed (atomic_file::create);
+//  - a name the user gave (crate's archive): followed as a shell redirection
+//    follows it (resolve_output), so that a link on the way stays a link and
+//    the file it leads to is replaced, and a FIFO or a terminal is written
+//    directly (atomic_file::open_stream).
+// A regular file that is replaced passes its permission bits to the new one,
+// and its owner and group where the process may set them (on Windows: its
+// read-only attribute, which is cleared for the replacement and set again).
+
+// What a name the user gave for an output leads to, symbolic links followed.
+enum class output_kind {
+    absent,   // nothing stands at the name: a new file is made there
+    regular,  // a regular file, to be replaced; `path` is that file's own name
+    stream,   // a FIFO or a character device (a pipe, a terminal, /dev/null)
+    refused,  // a dangling link, a folder, a block device, a socket
+};
+
+struct output_target {
+    output_kind kind = output_kind::refused;
+    std::string path;    // where to write: the name, or the file a link leads to
+    file_status status;  // of the regular file
+};
+
+output_target resolve_output(const std::string& name);
 
 class atomic_file {
 public:
@@ -165,9 +202,15 @@ public:
     ~atomic_file();
 
     // Creates a new, empty temporary file next to `path` (a name no file has,
-    // so nothing existing is opened or followed). False when it cannot be
-    // created; then nothing was made.
+    // so nothing existing is opened or followed), to take the name `path` on
+    // commit. False when it cannot be created, or when a folder stands at
+    // `path`; then nothing was made.
     bool create(const std::string& path);
+
+    // Opens the stream `path` (a FIFO or a character device, from
+    // resolve_output) for writing directly, without waiting: a FIFO that
+    // nobody reads is refused at once. False when it cannot be opened.
+    bool open_stream(const std::string& path);
 
     // The stream to write, open in binary mode; null before create().
     std::FILE* get() const { return file_.get(); }
@@ -176,8 +219,13 @@ public:
     // Flushes and closes the temporary file and renames it over the final
     // name, replacing what stood there. False when a write, the flush, the
     // close or the rename failed; then the temporary file is gone and the
-    // final name is untouched.
+    // final name is untouched. A stream is flushed and closed.
     bool commit();
+
+    // After a failed commit: true when the rename failed because another
+    // program holds the final name open (Windows; the rename is tried again
+    // for about a second first).
+    bool busy() const { return busy_; }
 
     // Closes and removes the temporary file; the final name is untouched.
     void discard() noexcept;
@@ -186,11 +234,40 @@ private:
     std::string path_;
     std::string temp_;
     file_ptr file_;
+    int slot_ = -1;           // where the temporary name waits for a signal
+    bool busy_ = false;
+    bool keep_status_ = false;  // a regular file stood at the name
+    unsigned old_mode_ = 0;   // its permission bits (Unix) or attributes (Windows)
+    unsigned old_owner_ = 0;
+    unsigned old_group_ = 0;
 };
+
+// Removes the entry at `path` (a symbolic link itself, never what it leads
+// to); on Windows a read-only file is made writable first.
+enum class remove_result { removed, absent, failed };
+remove_result remove_file(const std::string& path);
+
+// Creates the folder `path` and the folders above it that are missing. True
+// when `path` then is a folder.
+bool make_folders(const std::string& path);
+
+// ---- the process -----------------------------------------------------------
+
+// What each program does first: a standard descriptor (input, output or
+// error) that the process was started without is opened on the null device,
+// so that no file the program opens can take its number and receive what is
+// meant for it; standard output and error go to binary mode, and a console
+// shows UTF-8 (Windows); the signals that end a run (interrupt, hang-up,
+// termination; Ctrl-C, Ctrl-Break and a closed console on Windows) first
+// remove the temporary file of every atomic_file being written, then end the
+// process as they would have.
+void prepare_process();
 
 // True when `path` is a regular file (not a link) whose bytes are exactly
 // `content`. Used to leave a file untouched when it already holds what would
-// be written, so that its modification time tells what changed.
+// be written, so that its modification time tells what changed. Never
+// follows a link and never waits: a FIFO or a device at the name is not
+// compared, only opened without waiting and closed again.
 bool holds_exactly(const std::string& path, std::span<const std::uint8_t> content);
 
 }  // namespace common

@@ -12,8 +12,7 @@
 int main(int argc, char** argv) {
     // Results and errors: the same bytes on every system, every line ending
     // in the one byte 0x0A.
-    common::set_binary_mode(stdout);
-    common::set_binary_mode(stderr);
+    common::prepare_process();
     try {
         return peek::peek_main(argc, argv);
     } catch (const common::fatal_error& e) {

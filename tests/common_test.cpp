@@ -164,32 +164,62 @@ TEST_F(AtomicFile, FinalNameChangesOnlyOnCommit) {
     }
 }
 
-// A rename that cannot take place (a folder stands at the final name) is a
-// failed commit: the folder stays and the temporary file goes.
+// A folder at the final name is no file to replace: nothing is made. A
+// rename that cannot take place is a failed commit: the temporary file goes.
 TEST_F(AtomicFile, FailedCommitLeavesNothing) {
     fs::create_directory("taken");
     common::atomic_file f;
-    ASSERT_TRUE(f.create("taken"));
-    ASSERT_TRUE(put(f, "x"));
-    EXPECT_FALSE(f.commit());
-    EXPECT_TRUE(fs::is_directory("taken"));
-    EXPECT_EQ(others({"taken"}), std::vector<std::string>{});
+    EXPECT_FALSE(f.create("taken"));
     EXPECT_FALSE(f.create("no_such_folder/out.bin"));
+    fs::create_directory("gone");
+    ASSERT_TRUE(f.create("gone/out.bin"));
+    ASSERT_TRUE(put(f, "x"));
+    fs::create_directory("gone/out.bin");  // takes the name before the commit
+    EXPECT_FALSE(f.commit());
+    EXPECT_TRUE(fs::is_directory("gone/out.bin"));
+    EXPECT_EQ(others({"taken", "gone"}), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty("gone/out.bin"));
 }
 
-// A device is written directly and stays a device; a full one fails the commit.
-TEST_F(AtomicFile, DevicesAreWrittenDirectly) {
-    PALM_SKIP_ON_WINDOWS("no /dev there");
+// What a name the user gave leads to decides how it is written: a device or
+// a FIFO is written directly and stays what it is (a full device fails the
+// commit); a regular file is replaced where it stands, a link on the way
+// staying a link; what no file can replace is refused.
+TEST_F(AtomicFile, UserNamedOutputsAreFollowed) {
+    PALM_SKIP_ON_WINDOWS("no /dev, FIFOs or symbolic links for everyone there");
+    using enum common::output_kind;
     for (const auto& [device, ok] : {std::pair{"/dev/null", true}, std::pair{"/dev/full", false}}) {
-        if (!fs::is_character_file(device)) {
-            continue;
-        }
+        const auto t = common::resolve_output(device);
+        ASSERT_EQ(t.kind, stream) << device;
         common::atomic_file f;
-        ASSERT_TRUE(f.create(device));
+        ASSERT_TRUE(f.open_stream(t.path)) << device;
         put(f, "x");
         EXPECT_EQ(f.commit(), ok) << device;
         EXPECT_TRUE(fs::is_character_file(device)) << device;
     }
+    fs::create_directory("dir");
+    write_file("dir/target.bin", "old");
+    fs::create_symlink("dir/target.bin", "link.bin");
+    fs::create_symlink("nowhere", "dangling");
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    const struct {
+        const char* name;
+        common::output_kind kind;
+    } cases[] = {{"new.bin", absent}, {"link.bin", regular}, {"dangling", refused}, {"dir", refused},
+                 {"fifo", stream}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(common::resolve_output(c.name).kind, c.kind) << c.name;
+    }
+    common::atomic_file fifo;
+    EXPECT_FALSE(fifo.open_stream("fifo")) << "nobody reads it: refused at once";
+    const auto t = common::resolve_output("link.bin");
+    EXPECT_EQ(t.path, fs::canonical("dir/target.bin").string());
+    common::atomic_file f;
+    ASSERT_TRUE(f.create(t.path));
+    ASSERT_TRUE(put(f, "new"));
+    ASSERT_TRUE(f.commit());
+    EXPECT_TRUE(fs::is_symlink("link.bin"));
+    EXPECT_EQ(read_file("dir/target.bin"), "new");
 }
 
 // A link at the final name is replaced by the file; its target keeps its bytes.

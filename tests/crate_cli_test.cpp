@@ -1,5 +1,6 @@
 // The command line, the file list, every message in its order, the exit
 // statuses, the refusals and a full device; the last test runs the program.
+#include "cli.hpp"
 #include "crate_test_support.hpp"
 
 #ifndef _WIN32
@@ -60,7 +61,7 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{"out.pdb", "out.pdb"}, "not found out.pdb\n", 0, 98},  // written under another name until complete
         {{"no/dir/out.pdb", "a.bin"}, "Can't open outputfile no/dir/out.pdb.\n", 1, -1},
         {{"out.pdb", n255}, "not found " + n255 + "\n", 0, 98},
-        {{"out.pdb", "a.bin", n255 + "x"}, n255 + "x: file name too long (at most 255 characters)\n", 1, -1},
+        {{"out.pdb", "a.bin", n255 + "x"}, n255 + "\u2026: file name too long (at most 255 characters)\n", 1, -1},
         {std::vector<std::string>(65536, "out.pdb"), "Too many files: an archive holds at most 65534.\n", 1, -1},
         {{"out.pdb", "a", "huge"}, "not found a\nhuge: file too large (2 GiB or more)\n", 1, -1},
         {{"out.pdb", "m1", "m2", "m3"},
@@ -126,6 +127,9 @@ TEST_F(CommandLine, InputsThatAreNoRegularFiles) {
 TEST_F(CommandLine, ArchiveAmongItsInputs) {
     write_file("list", "x\na.pdb\n");
     write_file("x", "xyz");
+    write_file("none", "");
+    ASSERT_EQ(run({"-f", "none", "proto.pdb"}).status, 0);
+    const std::string the_archive = read_file("proto.pdb");  // an archive of no files
     write_file("a.pdb", "");
     fs::create_hard_link("a.pdb", "hard.pdb");
     const struct {
@@ -139,11 +143,11 @@ TEST_F(CommandLine, ArchiveAmongItsInputs) {
         {{"b.pdb", "a.pdb"}, ""},
 #ifndef _WIN32
         {{"a.pdb", "link_in.pdb"}, "link_in.pdb"},
-        {{"link_out.pdb", "a.pdb"}, ""},
+        {{"link_out.pdb", "a.pdb"}, "a.pdb"},  // the name leads to a.pdb
 #endif
     };
     for (const auto& c : cases) {
-        write_file("a.pdb", "the archive");  // also hard.pdb
+        write_file("a.pdb", the_archive);  // also hard.pdb
 #ifndef _WIN32
         fs::remove("link_in.pdb");
         fs::remove("link_out.pdb");
@@ -154,12 +158,12 @@ TEST_F(CommandLine, ArchiveAmongItsInputs) {
         const std::string archive = c.args[c.args[0] == "-f" ? 2 : 0];
         if (c.refused.empty()) {
             EXPECT_EQ(r.status, 0) << archive;
-            EXPECT_EQ(fs::file_size(archive), 88u + 10 + 11) << archive;
+            EXPECT_EQ(fs::file_size(archive), 88u + 10 + 88) << archive;
         } else {
             EXPECT_TRUE(r.err.ends_with("\n" + c.refused + ": this input file is the archive itself\n")) << r.err;
             EXPECT_EQ(r.status, 1) << c.refused;
         }
-        EXPECT_EQ(read_file("a.pdb"), "the archive") << archive;
+        EXPECT_EQ(read_file("a.pdb"), the_archive) << archive;
     }
 }
 
@@ -181,13 +185,13 @@ TEST_F(CommandLine, FileListLines) {
         EXPECT_EQ(crate::make_filelist("list"), names);
         std::string err = "Reading file list[list]\n";
         for (const auto& n : names) {
-            err += n + "\n";
+            err += common::shown(n) + "\n";
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     }
     write_file("list", "a.bin\n" + n255 + "x trailing words\n");  // refused as on the command line
-    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 + "x\n" + n255 +
-                                                      "x: file name too long (at most 255 characters)\n");
+    EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 + "\u2026\n" + n255 +
+                                                      "\u2026: file name too long (at most 255 characters)\n");
     EXPECT_FALSE(fs::exists("out.pdb"));
     write_file("list", std::string(65535, '\n'));  // one entry too many: refused before any name is shown
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,

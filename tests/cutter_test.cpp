@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 using namespace test_support;
@@ -151,10 +155,9 @@ TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
     } rows[] = {
         {"0x7_01.txt", wide, "0x7_01.txt: the compressed text is longer than 8000 bytes."},
         {"no/such/0x7_02.txt", b("A"), "Can't open no/such/0x7_02.txt."},
-#ifndef _WIN32
-        {"/dev/full", b("A"), "Can't write /dev/full."},
-#endif
+        {"0x7_03.txt", b("A"), "Can't open 0x7_03.txt."},  // a folder has the name
     };
+    fs::create_directory("0x7_03.txt");
     for (const auto& r : rows) {
         try {
             cutter::put_compress_script(r.name, r.text, *state);
@@ -289,6 +292,9 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
     other_type.block_type = 10;
     const pe::image other_type_image = other_type.build();
     fs::create_directory("folder");
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+#endif
 
     const struct {
         const char* what;
@@ -303,7 +309,10 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
         {"three arguments", {"lib.dll", font_path, "x"}, &good, usage, 1, {}},
         {"help", {"--help"}, &good, "", 0, {}},
         {"version", {"--version"}, &good, "", 0, {}},
-        {"help is asked alone", {"-h", font_path}, &good, "Can't open -h.\n", 1, {}},
+        {"help is asked alone", {"-h", font_path}, &good, usage, 1, {}},
+        {"help with more", {"--help", "extra"}, &good, usage, 1, {}},
+        {"an option for the library", {"-x", font_path}, &good, usage, 1, {}},
+        {"a file that begins with -", {"./-x", font_path}, &good, "Can't open ./-x.\n", 1, {}},
         {"missing library", {"none.dll", font_path}, &good, "Can't open none.dll.\n", 1, {}},
         {"not PE", {"lib.dll", font_path}, &not_pe, "This file is not PE format.\n", 1, {}},
         {"no .rsrc", {"lib.dll", font_path}, &no_rsrc, "No .rsrc section.\n", 1, {}},
@@ -325,6 +334,10 @@ TEST_F(Driver, MessagesStatusesAndFiles) {
          1, names_upto(4)},
         {"a folder as the library", {"folder", font_path}, &good, "Can't open folder.\n", 1, {}},
         {"a folder as the font file", {"lib.dll", "folder"}, &good, "Can't open folder.\n", 1, {}},
+#ifndef _WIN32
+        {"a FIFO as the library", {"fifo", font_path}, &good, "Can't open fifo.\n", 1, {}},  // at once
+        {"a FIFO as the font file", {"lib.dll", "fifo"}, &good, "Can't open fifo.\n", 1, {}},
+#endif
         {"no PE file at all", {"lib.dll", font_path}, &text_file, "This file is not PE format.\n", 1, {}},
         {"data shorter than the strings", {"lib.dll", font_path}, &short_data,
          "lib.dll: The message \"0x7\" ends inside the length of string 2: its data holds 4 bytes.\n", 1, {}},

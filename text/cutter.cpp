@@ -8,7 +8,6 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -27,15 +26,15 @@ bool is_full_width_space(std::uint8_t first, std::uint8_t second) {
 // An empty string has no chunk file: one left by an earlier run would be
 // packed as if the string still held its old text.
 void remove_outdated_chunk(const std::string& fname) {
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(fname, ec);
-    if (ec || !std::filesystem::exists(status)) {
+    switch (common::remove_file(fname)) {
+    case common::remove_result::absent:
+        return;
+    case common::remove_result::failed:
+        throw common::fatal_error("Can't remove " + fname + ".");
+    case common::remove_result::removed:
+        std::fprintf(stderr, "%s removed (the string is empty)\n", fname.c_str());
         return;
     }
-    if (status.type() == std::filesystem::file_type::directory || !std::filesystem::remove(fname, ec) || ec) {
-        throw common::fatal_error("Can't remove " + fname + ".");
-    }
-    std::fprintf(stderr, "%s removed (the string is empty)\n", fname.c_str());
 }
 
 }  // namespace
@@ -186,6 +185,9 @@ void put_compress_script(const std::string& filename, std::span<const std::uint8
         throw common::fatal_error("Can't open " + filename + ".");
     }
     if (!common::write_all(f.get(), stream) || !f.commit()) {
+        if (f.busy()) {
+            throw common::fatal_error(filename + ": in use by another program; the old file is kept");
+        }
         throw common::fatal_error("Can't write " + filename + ".");
     }
 }
@@ -301,7 +303,9 @@ int cutter_main(int argc, char** argv) {
     if (argc == 2 && common::answer_help_or_version(argv[1], "cutter", help_text)) {
         return 0;
     }
-    if (argc != 3) {
+    // An option where a file belongs ("cutter -x font.bin", "cutter --help
+    // extra") is no file to open; "./-x" names a file that begins with "-".
+    if (argc != 3 || std::string_view(argv[1]).starts_with("-") || std::string_view(argv[2]).starts_with("-")) {
         throw common::fatal_error(std::string(usage_text));
     }
     const std::string library = argv[1];

@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
     // Every line ends in the one byte 0x0A, on Windows too. The progress
     // lines go out in large pieces; the stream is flushed at exit, after the
     // message that ends a failed run, so the lines keep their order.
-    common::set_binary_mode(stdout);  // the help and the version
-    common::set_binary_mode(stderr);
+    common::prepare_process();
     static char progress_buffer[64 * 1024];
     std::setvbuf(stderr, progress_buffer, _IOFBF, sizeof progress_buffer);
     try {
