@@ -15,7 +15,12 @@
 #define popen _popen
 #define pclose _pclose
 #else
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
 #endif
 
 namespace test_support {
@@ -87,6 +92,147 @@ captured run_capture(const std::string& command) {
     }
     r.status = exit_status(pclose(p));
     return r;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wide(const std::string& s) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+// One argument as the C runtime of the started program splits it back.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+        return arg;
+    }
+    std::wstring q = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, L'\\');
+    return q + L"\"";
+}
+
+HANDLE inheritable(const std::string& name, bool output, DWORD standard) {
+    if (name.empty()) {
+        return GetStdHandle(standard);
+    }
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    return CreateFileW(wide(name).c_str(), output ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                       output ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+process::process(const std::vector<std::string>& argv, const redirection& io) {
+    std::wstring line;
+    for (const auto& a : argv) {
+        line += (line.empty() ? L"" : L" ") + quoted(wide(a));
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inheritable(io.in, false, STD_INPUT_HANDLE);
+    si.hStdOutput = inheritable(io.out, true, STD_OUTPUT_HANDLE);
+    si.hStdError = inheritable(io.err, true, STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        handle_ = reinterpret_cast<std::intptr_t>(pi.hProcess);
+    }
+    for (const auto& [name, h] : {std::pair{io.in, si.hStdInput}, {io.out, si.hStdOutput}, {io.err, si.hStdError}}) {
+        if (!name.empty() && h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+    }
+}
+
+int process::wait() {
+    if (!status_) {
+        const auto h = reinterpret_cast<HANDLE>(handle_);
+        DWORD code = 0;
+        if (handle_ == -1 || WaitForSingleObject(h, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(h, &code)) {
+            status_ = -1000;
+        } else {
+            status_ = static_cast<int>(code);
+        }
+        if (handle_ != -1) {
+            CloseHandle(h);
+        }
+    }
+    return *status_;
+}
+
+void process::signal(int) {}
+
+#else
+
+process::process(const std::vector<std::string>& argv, const redirection& io) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const struct {
+        const std::string& name;
+        int fd;
+        int flags;
+    } streams[] = {{io.in, 0, O_RDONLY}, {io.out, 1, O_WRONLY | O_CREAT | O_TRUNC}, {io.err, 2, O_WRONLY | O_CREAT | O_TRUNC}};
+    for (const auto& s : streams) {
+        if (s.name == "-") {
+            posix_spawn_file_actions_addclose(&actions, s.fd);
+        } else if (!s.name.empty()) {
+            posix_spawn_file_actions_addopen(&actions, s.fd, s.name.c_str(), s.flags, 0644);
+        }
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+        handle_ = pid;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+int process::wait() {
+    if (!status_) {
+        int raw = 0;
+        if (handle_ == -1 || waitpid(static_cast<pid_t>(handle_), &raw, 0) != static_cast<pid_t>(handle_)) {
+            status_ = -1000;
+        } else {
+            status_ = WIFSIGNALED(raw) ? -WTERMSIG(raw) : WEXITSTATUS(raw);
+        }
+    }
+    return *status_;
+}
+
+void process::signal(int sig) {
+    if (handle_ != -1 && !status_) {
+        kill(static_cast<pid_t>(handle_), sig);
+    }
+}
+
+#endif
+
+process::~process() {
+    wait();
+}
+
+int run_program(const std::vector<std::string>& argv, const redirection& io) {
+    return process(argv, io).wait();
 }
 
 bool under_wine() {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -62,6 +63,39 @@ struct captured {
     std::string out;
 };
 captured run_capture(const std::string& command);
+
+// Where a started program's standard streams go: "" keeps the test's own,
+// a name opens that file (input for reading; output and error created or
+// cut), and "-" starts the program with that descriptor closed (Unix).
+struct redirection {
+    std::string in;
+    std::string out;
+    std::string err;
+};
+
+// A built program started directly, without a shell between, so that its
+// exit status is its own. The destructor waits for it.
+class process {
+public:
+    explicit process(const std::vector<std::string>& argv, const redirection& io = {});
+    ~process();
+    process(const process&) = delete;
+    process& operator=(const process&) = delete;
+
+    // Waits for the program: its exit status; -N when signal N ended it
+    // (Unix); -1000 when it could not be started.
+    int wait();
+
+    // Sends signal `sig` to the program (Unix).
+    void signal(int sig);
+
+private:
+    std::intptr_t handle_ = -1;  // the process id (Unix) or handle (Windows)
+    std::optional<int> status_;
+};
+
+// Starts `argv` and waits for it: process(argv, io).wait().
+int run_program(const std::vector<std::string>& argv, const redirection& io = {});
 
 // The system's null device, for a shell redirection.
 #ifdef _WIN32
