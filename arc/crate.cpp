@@ -69,9 +69,16 @@ std::int32_t parse_number(std::string_view s, int base) {
     return static_cast<std::int32_t>(std::min(value, limit - 1));
 }
 
+// The name without its folders: behind the last "/", and on Windows, where a
+// backslash and a drive's colon separate folders too ("chunks\0x7_00.txt",
+// "C:0x7_00.txt"), behind the last of any of them.
 std::string base_name(std::string_view filename) {
-    const auto slash = filename.rfind('/');
-    return std::string(slash == std::string_view::npos ? filename : filename.substr(slash + 1));
+#ifdef _WIN32
+    const auto cut = filename.find_last_of("/\\:");
+#else
+    const auto cut = filename.rfind('/');
+#endif
+    return std::string(cut == std::string_view::npos ? filename : filename.substr(cut + 1));
 }
 
 // Hands one progress line to standard error in one call: the pieces, then a

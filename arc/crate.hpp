@@ -227,7 +227,7 @@ std::uint32_t unix_time_to_pilot_time(std::int64_t t);
 // ---- unique IDs from names ----------------------------------------------
 
 // The unique ID of a packed file, from the base name of `filename` (the text
-// after its last "/"):
+// after its last "/"; on Windows after its last "/", "\\" or ":"):
 //   "0x<block hex>_<index dec>..."  -> 2500 + 20 * block + index, and prints
 //                                      "<base>: <id>(<block>:<index>)";
 //   "CG..." or "ZOPA..." with a fixed

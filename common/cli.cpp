@@ -8,7 +8,13 @@
 namespace common {
 
 bool answer_help_or_version(std::string_view arg, std::string_view program, std::string_view help) {
-    if (arg == "-h" || arg == "--help") {
+    // "/?" is how Windows users ask a console program for help.
+#ifdef _WIN32
+    const bool asks_help = arg == "-h" || arg == "--help" || arg == "/?";
+#else
+    const bool asks_help = arg == "-h" || arg == "--help";
+#endif
+    if (asks_help) {
         print_stdout(help);
         return true;
     }

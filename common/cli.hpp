@@ -12,7 +12,7 @@ namespace common {
 // The project's version, as the build sets it.
 inline constexpr std::string_view project_version = PALMPORT_VERSION;
 
-// When `arg` is "-h" or "--help", prints `help`; when it is "--version",
+// When `arg` is "-h" or "--help" (or "/?" on Windows), prints `help`; when it is "--version",
 // prints "<program> <version>"; both on standard output, then returns true.
 // Returns false for any other argument. Throws fatal_error "Can't write
 // standard output." when the answer cannot be written.

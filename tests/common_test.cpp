@@ -237,6 +237,24 @@ TEST_F(AtomicFile, LinkAtFinalNameIsReplacedNotFollowed) {
     EXPECT_EQ(read_file("target.bin"), "outside");
 }
 
+// A replaced file passes its permissions on (on Windows: the read-only
+// attribute, which the rename must first get past).
+TEST_F(AtomicFile, ReplacementKeepsPermissions) {
+    for (const auto perms : {fs::perms::owner_read, fs::perms::owner_read | fs::perms::owner_write}) {
+        write_file("out.bin", "old");
+        fs::permissions("out.bin", perms);
+        const auto before = fs::status("out.bin").permissions();
+        common::atomic_file f;
+        ASSERT_TRUE(f.create("out.bin"));
+        ASSERT_TRUE(put(f, "new"));
+        ASSERT_TRUE(f.commit());
+        EXPECT_EQ(read_file("out.bin"), "new");
+        EXPECT_EQ(fs::status("out.bin").permissions(), before);
+        fs::permissions("out.bin", fs::perms::owner_all);
+        EXPECT_EQ(common::remove_file("out.bin"), common::remove_result::removed);
+    }
+}
+
 TEST_F(AtomicFile, HoldsExactlyComparesEveryByte) {
     write_file("a.bin", "abc");
     EXPECT_TRUE(common::holds_exactly("a.bin", bytes{'a', 'b', 'c'}));

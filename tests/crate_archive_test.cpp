@@ -1,6 +1,8 @@
 // The archive's layout, byte for byte (dates masked), files that change
 // between measuring and copying, and what is left of a run that fails.
 #include "crate_test_support.hpp"
+
+#include <chrono>
 #include "fatal_error.hpp"
 #include "platform.hpp"
 
@@ -87,6 +89,10 @@ TEST_F(Archive, FilesThatChangeAfterMeasuring) {
         {"f", "RRR", [] { write_file("g", "rrr"); fs::rename("g", "f"); },
          "f: changed after it was measured (replaced)"},
         {"f", "VVV", [] { fs::remove("f"); }, "Can't open f."},
+        {"f", "SAME", [] {  // rewritten in place, same length: a record could mix old and new bytes
+             write_file("f", "EMAS");
+             fs::last_write_time("f", fs::last_write_time("f") - std::chrono::hours(1));
+         }, "f: changed after it was measured (changed)"},
 #ifndef _WIN32
         {"f", "PPP", [] { fs::remove("f"); mkfifo("f", 0600); }, "f: changed after it was measured (replaced)"},
         {"/proc/self/status", nullptr, [] {}, "/proc/self/status: changed after it was measured (grown)"},

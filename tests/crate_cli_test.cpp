@@ -70,6 +70,8 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
 #ifndef _WIN32
         {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
         {{"-f", "folder", "out.pdb"}, "Reading file list[folder]\nfgets: Is a directory\n", 1, -1},
+        {{"-f", "/dev/zero", "out.pdb"},  // a list that never ends
+         "Reading file list[/dev/zero]\n/dev/zero: the file list is longer than 64 MiB\n", 1, -1},
         {{"/dev/full", "a.bin"}, "a.bin: 5\nfile: a.bin\nCan't write outputfile /dev/full.\n", 1, -1},  // at the end
         {{"/dev/full", "big"}, "big: 786432\nfile: big\nCan't write outputfile /dev/full.\n", 1, -1},  // while copying
 #endif
@@ -178,6 +180,10 @@ TEST_F(CommandLine, FileListLines) {
         {l300 + "\n" + l300, {l300, l300}},  // kept whole, to be refused as too long
         {"a " + l70000 + "\n\t" + l70000 + " b\r\nc", {"a", l70000, "c"}},  // the rest of a line is ignored
         {std::string("a\0b c\nd\n\0e\n", 11), {"a", "d", ""}},  // a zero byte ends the line's text
+        // The encodings editors write: UTF-8 with its byte-order mark, UTF-16 either way round.
+        {"\xEF\xBB\xBF" "CG001.bmp\r\n\xE7\xB5\xB5.bmp", {"CG001.bmp", "\xE7\xB5\xB5.bmp"}},
+        {std::string("\xFF\xFE" "a\0\r\0\n\0" "\x75\x7D" "=\xD8\x00\xDE", 14), {"a", "\xE7\xB5\xB5\xF0\x9F\x98\x80"}},
+        {std::string("\xFE\xFF\0a\0\n\0b", 8), {"a", "b"}},
     };
     for (const auto& [content, names] : cases) {
         write_file("list", content);
@@ -189,6 +195,19 @@ TEST_F(CommandLine, FileListLines) {
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     }
+    // Anything else that is not well-formed, such as a list saved in a
+    // Japanese code page, stops the run before the archive is written.
+    for (const auto& [content, line] : std::vector<std::pair<std::string, std::string>>{
+             {"a\nb\n\x8A\x47.bmp\n", "line 3 is not UTF-8"},
+             {"a \xC0\xAF\n", "line 1 is not UTF-8"},         // an overlong form
+             {"\xED\xA0\x80\n", "line 1 is not UTF-8"},         // a surrogate
+             {std::string("\xFF\xFE" "a\0\n\0\x00\xD8", 8), "line 2 is not UTF-16"},  // half a pair
+         }) {
+        write_file("list", content);
+        EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
+                  "Reading file list[list]\nlist: " + line + " text; save the file list as UTF-8\n");
+        EXPECT_FALSE(fs::exists("out.pdb"));
+    }
     write_file("list", "a.bin\n" + n255 + "x trailing words\n");  // refused as on the command line
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err, "Reading file list[list]\na.bin\n" + n255 + "\u2026\n" + n255 +
                                                       "\u2026: file name too long (at most 255 characters)\n");
@@ -197,6 +216,83 @@ TEST_F(CommandLine, FileListLines) {
     EXPECT_EQ(run({"-f", "list", "out.pdb"}).err,
               "Reading file list[list]\nlist: Too many files: an archive holds at most 65534.\n");
     EXPECT_FALSE(fs::exists("out.pdb"));
+}
+
+// The forms a name takes on each system. On Windows a backslash and a
+// drive's colon separate folders too, and the program expands wildcards that
+// cmd leaves to it (a pattern that matches nothing stays a name); on Linux a
+// backslash is part of a name and the shell expands wildcards.
+TEST_F(CommandLine, FolderSeparatorsAndWildcardsOfEachSystem) {
+    fs::create_directory("chunks");
+    write_file("chunks/0x7_00.txt", "a");
+    write_file("chunks/0x7_01.txt", "b");
+    write_file("0x7_02.txt", "c");
+    write_file("CGRUMO.bmp", "d");
+    const std::string drive = fs::current_path().root_name().string();  // "Z:" on Windows, "" on Linux
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    const struct {
+        std::vector<std::string> names;
+        std::vector<std::uint32_t> windows_ids;  // the records' unique IDs
+        std::vector<std::uint32_t> linux_ids;
+    } cases[] = {
+        {{"chunks\\0x7_00.txt"}, {2640}, {0}},  // on Linux no such file: counted
+        {{"chunks/0x7_01.txt", fs::absolute("CGRUMO.bmp").string()}, {2641, 2499}, {2641, 2499}},
+        {{drive + "0x7_02.txt"}, {2642}, {2642}},
+        {{"chunks\\0x7_0*.txt"}, {2640, 2641}, {0}},
+        {{"chunks/nothing*.txt"}, {0}, {0}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{CRATE_PROGRAM, "x.pdb"};
+        argv.insert(argv.end(), c.names.begin(), c.names.end());
+        EXPECT_EQ(run_program(argv, {"", "", "err.txt"}), 0) << c.names[0];
+        const std::string archive = read_file("x.pdb");
+        std::vector<std::uint32_t> ids;
+        for (std::size_t k = 1; archive.size() >= 78 && k < read_be(archive, 76, 2); ++k) {
+            ids.push_back(read_be(archive, 78 + 8 * k + 5, 3));
+        }
+        EXPECT_EQ(ids, windows ? c.windows_ids : c.linux_ids) << c.names[0];
+    }
+}
+
+// Slips of the hand never cost the user a file: an argument order that
+// names a file of theirs as the archive leaves it alone, an option behind the
+// archive is refused, and a file that really begins with "-" is packed.
+TEST_F(CommandLine, SlipsOfTheHand) {
+    write_file("CGRUMO.bmp", "BM the title picture");
+    write_file("keep.bmp", "BM a picture to keep");
+    write_file("files.lst", "CGRUMO.bmp\n");
+    write_file("-x", "a file named -x");
+    write_file("none", "");
+    ASSERT_EQ(run({"-f", "none", "game.pdb"}).status, 0);
+    write_file("game.pdb", masked(read_file("game.pdb")));  // an old archive, its bytes all below 0x80
+    const auto leaves_alone = [](const std::string& name) {
+        return name + ": not a Palm database, so crate leaves it alone (the archive's name comes first: crate "
+                      "archive file...)";
+    };
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string last_line;
+    } cases[] = {
+        {{"CGRUMO.bmp", "game.pdb", "0x7_00.txt"}, 1, leaves_alone("CGRUMO.bmp")},
+        {{"-f", "game.pdb", "files.lst"}, 1, leaves_alone("files.lst")},      // swapped
+        {{"-ffiles.lst", "game.pdb", "keep.bmp"}, 1, leaves_alone("keep.bmp")},  // a list form by mistake
+        {{"game.pdb", "-f", "files.lst"}, 1, "-f: no such file; options come before the archive"},
+        {{"game.pdb", "CGRUMO.bmp", "-v"}, 1, "-v: no such file; options come before the archive"},
+        {{"new.pdb", "-x"}, 0, "file: -x"},
+    };
+    const auto user_files = [] { return read_file("CGRUMO.bmp") + read_file("keep.bmp") + read_file("files.lst"); };
+    const std::string before = user_files();
+    for (const auto& c : cases) {
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[1];
+        EXPECT_TRUE(r.err.ends_with(c.last_line + "\n")) << r.err;
+        EXPECT_EQ(user_files(), before) << c.args[0] << " " << c.args[1];
+    }
 }
 
 // The program itself, on every system: nothing on standard output; on
@@ -216,21 +312,30 @@ TEST_F(CommandLine, ProgramKeepsStandardOutputEmpty) {
         many_missing += "not found " + name + "\n";
     }
     write_file("many", many_list + "out.pdb");
-    const std::vector<std::tuple<std::string, int, std::string>> cases = {
-        {"", 1, usage},
-        {"out.pdb a.bin", 0, "a.bin: 5\nfile: a.bin\n"},
-        {"out.pdb a.bin out.pdb", 1, "a.bin: 5\nout.pdb: 103\nout.pdb: this input file is the archive itself\n"},
-        {"-f many out.pdb", 1,
+    write_file("names", "a.bin\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+        std::string in = "";  // standard input from this file
+    } cases[] = {
+        {{}, 1, usage},
+        {{"out.pdb", "a.bin"}, 0, "a.bin: 5\nfile: a.bin\n"},
+        {{"out.pdb", "a.bin", "out.pdb"}, 1, "a.bin: 5\nout.pdb: 103\nout.pdb: this input file is the archive itself\n"},
+        {{"-f", "many", "out.pdb"}, 1,
          "Reading file list[many]\n" + many_names + "out.pdb\n" + many_missing +
              "out.pdb: 103\nout.pdb: this input file is the archive itself\n"},
+        {{"-f", "-", "out.pdb"}, 0, "Reading file list[-]\na.bin\na.bin: 5\nfile: a.bin\n", "names"},
     };
-    for (const auto& [args, status, err] : cases) {
-        EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" " + args + " >stdout.txt 2>stderr.txt"), status) << args;
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{CRATE_PROGRAM};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(run_program(argv, {c.in, "stdout.txt", "stderr.txt"}), c.status) << argv.size();
         EXPECT_EQ(read_file("stdout.txt"), "");
-        EXPECT_EQ(read_file("stderr.txt"), err);
+        EXPECT_EQ(read_file("stderr.txt"), c.err);
     }
     EXPECT_EQ(fs::file_size("out.pdb"), 88u + 10 + 5);
-    EXPECT_EQ(run_shell("\"" CRATE_PROGRAM "\" --version >stdout.txt"), 0);
+    EXPECT_EQ(run_program({CRATE_PROGRAM, "--version"}, {"", "stdout.txt", ""}), 0);
     EXPECT_EQ(read_file("stdout.txt"), "crate " PALMPORT_VERSION "\n");
 }
 

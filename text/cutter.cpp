@@ -314,7 +314,7 @@ int cutter_main(int argc, char** argv) {
     std::vector<char> read_buffer(256 * 1024);
     common::file_ptr fp = common::open_read_regular(library);
     if (!fp) {
-        throw common::fatal_error("Can't open " + library + ".");
+        throw common::fatal_error("Can't open " + common::shown(library) + ".");
     }
     std::setvbuf(fp.get(), read_buffer.data(), _IOFBF, read_buffer.size());
     common::name_input(library, [&] { return scan_dll(fp.get(), *rlist); });

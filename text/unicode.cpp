@@ -1,5 +1,6 @@
 #include "unicode.hpp"
 
+#include "cli.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
 #include "unicode_internal.hpp"
@@ -123,7 +124,7 @@ int make_u2e_table(const std::string& fontfile) {
         font.resize(std::fread(font.data(), 1, font.size(), f.get()));
     }
     if (!f || std::ferror(f.get()) != 0) {
-        throw common::fatal_error("Can't open " + fontfile + ".");
+        throw common::fatal_error("Can't open " + common::shown(fontfile) + ".");
     }
     load_u2e_table(font);
     return 0;
