@@ -1,4 +1,4 @@
-// mkfont: writes the font file that cutter reads, from the system's own
+// make-fontfile: writes the font file that cutter reads, from the system's own
 // EUC-JP conversion (glibc iconv).
 //
 // For every code point from U+0391 to U+FFFE, in order, two bytes: its EUC-JP
@@ -6,7 +6,7 @@
 // bytes 0xA1 to 0xFE); otherwise 0x00 0x00. No header. Half-width katakana
 // (0x8E ..) and JIS X 0212 (0x8F .. ..) codes are left out.
 //
-// usage: mkfont output-file
+// usage: make-fontfile output-file
 #include "file_io.hpp"
 
 #include <iconv.h>
@@ -25,7 +25,7 @@ bool in_jis0208_range(unsigned char b) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: mkfont output-file\n");
+        std::fprintf(stderr, "usage: make-fontfile output-file\n");
         return 1;
     }
     iconv_t cd = iconv_open("EUC-JP", "UTF-32LE");
