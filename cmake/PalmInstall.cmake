@@ -1,6 +1,6 @@
 # `cmake --install` and the packages. Each program, with its manual page, is
 # installed once its target exists, so the rules apply to whichever of
-# cutter, crate and peek the tree holds.
+# cutter, crate, peek and make-fontfile the tree holds.
 #   Linux:   bin/ for the programs, share/man/man1 for the pages (gzipped),
 #            share/doc/palmport for the README; `cpack` makes a .deb.
 #   Windows: the .exe files and the README side by side at the top of the
@@ -17,7 +17,7 @@ else()
 endif()
 
 set(palm_pages)
-foreach(program IN ITEMS cutter crate peek)
+foreach(program IN ITEMS cutter crate peek make-fontfile)
   if(NOT TARGET ${program})
     continue()
   endif()
@@ -56,7 +56,7 @@ set(CPACK_PACKAGE_VENDOR "palmport")
 set(CPACK_PACKAGE_CONTACT "palmport developers <palmport@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
-  "cutter turns the message library of a Windows title into compressed chunk files, crate packs chunk files and pictures into a Palm OS database, and peek lists, checks and extracts such a database.")
+  "cutter turns the message library of a Windows title into compressed chunk files, crate packs chunk files and pictures into a Palm OS database, and peek lists, checks and extracts such a database. make-fontfile writes the font file that cutter and peek read, from the system's EUC-JP tables.")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
