@@ -1,3 +1,4 @@
+#include "euc_jp.hpp"
 #include "file_io.hpp"
 #include "platform.hpp"
 #include "test_support.hpp"
@@ -369,6 +370,32 @@ TEST_F(FileStatus, CopyBytesKeepsTheStreamsOrder) {
     auto out = common::open_write("out.bin");
     EXPECT_TRUE(in.copy_bytes(out.get(), 5, buffer).read_failed);
 #endif
+}
+
+// The system's EUC-JP tables, as make-fontfile uses them: JIS X 0208 codes
+// only, the same on Linux and under Wine for these.
+TEST(SystemEucJp, GivesJis0208CodesOnly) {
+    using code = std::optional<common::euc_code>;
+    const struct {
+        char32_t u;
+        code expected;
+    } cases[] = {
+        {U'\u0391', common::euc_code{0xA6, 0xA1}},  // Greek capital alpha, the font file's first
+        {U'\u3042', common::euc_code{0xA4, 0xA2}},  // hiragana a
+        {U'\u301C', common::euc_code{0xA1, 0xC1}},  // wave dash, which Shift_JIS tables give to U+FF5E
+        {U'\u4E9C', common::euc_code{0xB0, 0xA1}},  // the first kanji, row 16
+        {U'\u7199', common::euc_code{0xF4, 0xA6}},  // the last, row 84
+        {U'\uFF71', std::nullopt},                  // half-width katakana: 0x8E ..
+        {U'\u4E02', std::nullopt},                  // JIS X 0212 only
+        {U'\u00E9', std::nullopt},                  // JIS X 0212 only
+        {U'\u2460', std::nullopt},                  // circled digit one: no code
+        {0xD800, std::nullopt},                     // a surrogate
+        {0x20B9F, std::nullopt},                    // beyond the Basic Multilingual Plane
+    };
+    common::system_euc_jp tables;
+    for (const auto& c : cases) {
+        EXPECT_EQ(tables.jis0208_code(c.u), c.expected) << std::hex << static_cast<std::uint32_t>(c.u);
+    }
 }
 
 }  // namespace
