@@ -355,7 +355,9 @@ BOOL WINAPI remove_temporaries(DWORD) {
             DeleteFileW(s.name.data());  // shared for deletion: gone when the process ends
         }
     }
-    return FALSE;  // the default handling then ends the process
+    // Ended as Windows ends a console program on Ctrl-C, never with the
+    // status 0 of a complete run.
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -256,6 +258,28 @@ TEST_F(AtomicFile, ReplacementKeepsPermissions) {
         fs::permissions("out.bin", fs::perms::owner_all);
         EXPECT_EQ(common::remove_file("out.bin"), common::remove_result::removed);
     }
+}
+
+// Another program that holds the final name open (a viewer, a virus
+// scanner) makes the commit fail as busy, after a second of retries; the old
+// file stays. A read-only file the program owns is removed all the same.
+TEST_F(AtomicFile, BusyAndReadOnlyFilesOnWindows) {
+    PALM_SKIP_ON_LINUX("a file held open or read-only is no obstacle to a rename there");
+#ifdef _WIN32
+    write_file("out.bin", "old");
+    const HANDLE held = CreateFileW(L"out.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    common::atomic_file f;
+    ASSERT_TRUE(f.create("out.bin"));
+    ASSERT_TRUE(put(f, "new"));
+    EXPECT_FALSE(f.commit());
+    EXPECT_TRUE(f.busy());
+    CloseHandle(held);
+    EXPECT_EQ(read_file("out.bin"), "old");
+    EXPECT_EQ(others({"out.bin"}), std::vector<std::string>{});
+    fs::permissions("out.bin", fs::perms::owner_read);
+    EXPECT_EQ(common::remove_file("out.bin"), common::remove_result::removed);
+#endif
 }
 
 TEST_F(AtomicFile, HoldsExactlyComparesEveryByte) {
