@@ -28,9 +28,9 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
     write_file("crlf", "  a.bin\r\n\r\nb.bin second\r\n0x7_00.txt");
     write_file("big", std::string(3 * crate::copy_buffer_size, 'b'));
     fs::create_directory("folder");
-    for (const char* name : {"huge", "m1", "m2", "m3"}) {
+    for (const char* name : {"huge", "m1", "m2", "m3", "m4", "empty"}) {
         write_file(name, "");
-        fs::resize_file(name, name[0] == 'h' ? 0x80000000 : 0x7FFFFFFF);
+        fs::resize_file(name, name[0] == 'h' ? 0x80000000 : name[1] == '4' ? 2147483531 : name[0] == 'e' ? 0 : 0x7FFFFFFF);
     }
 #ifndef _WIN32
     int fds[2];
@@ -66,6 +66,9 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
         {{"out.pdb", "a", "huge"}, "not found a\nhuge: file too large (2 GiB or more)\n", 1, -1},
         {{"out.pdb", "m1", "m2", "m3"},
          "m1: 2147483647\nm2: 2147483647\nm3: 2147483647\nout.pdb: the archive would be 4 GiB or more\n", 1, -1},
+        // 88 + 30 + 2147483647 + 2147483531 bytes: exactly 4 GiB, so the last offset would wrap to 0
+        {{"out.pdb", "m1", "m4", "empty"},
+         "m1: 2147483647\nm4: 2147483531\nempty: 0\nout.pdb: the archive would be 4 GiB or more\n", 1, -1},
         {{".", "a.bin"}, "Can't open outputfile ..\n", 1, -1},  // a folder at the archive's name
 #ifndef _WIN32
         {{"out.pdb", pipe_name}, "not found " + pipe_name + "\n", 0, 98},  // a pipe is no file to pack
@@ -88,6 +91,13 @@ TEST_F(CommandLine, MessagesStatusesAndArchive) {
     close(fds[0]);
     close(fds[1]);
 #endif
+    // A name near the longest a folder takes: the temporary name is cut to fit.
+    const std::string long_name = std::string(250, 'L') + ".pdb";
+    EXPECT_EQ(run({long_name, "a.bin"}).status, 0);
+    EXPECT_EQ(fs::file_size(long_name), 88u + 10 + 5);
+    for (const auto& e : fs::directory_iterator(".")) {
+        EXPECT_FALSE(e.path().filename().string().starts_with(".")) << "a temporary file stayed";
+    }
 }
 
 // A name that leads to no regular file is not found, judged by its metadata

@@ -304,6 +304,7 @@ TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
         const char* label;
         std::vector<patch> patches;
         std::string expected;  // part of the message
+        std::size_t kept = 8;  // bytes kept past the structures
     };
     const auto hex = [](std::uint64_t v) {
         char s[32];
@@ -324,6 +325,9 @@ TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
         {"language subdirectory", {{names + 20, 0xFFFFFFFF, 32}}, "language directory at offset"},
         {"data entry", {{langs + 20, 0x7FFFFFF0, 32}}, "data entry at offset " + hex(img.rsrc_raw + 0x7FFFFFF0ull)},
         {"name length", {{img.structures_end - 12, 0xFFFF, 16}}, "name string at offset"},
+        // 300 code units run past the end, though the 256 that are kept would fit.
+        {"name length past the end", {{img.structures_end - 12, 300, 16}}, "Broken library: the name string at offset",
+         520},
     };
     for (const row& r : rows) {
         auto bytes = img.bytes;
@@ -334,7 +338,7 @@ TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {
                 pe::put32(bytes, p.at, p.value);
             }
         }
-        bytes.resize(img.structures_end + 8);  // the payload is not needed
+        bytes.resize(img.structures_end + r.kept);  // the payload is not needed
         const auto error = scan_error(bytes);
         ASSERT_TRUE(error) << r.label;
         EXPECT_NE(error->find(r.expected), std::string::npos) << r.label << ": " << *error;
