@@ -219,6 +219,44 @@ std::string four_cc(std::uint32_t v) {
     return printable(s);
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence (RFC 3629) that starts at s[i];
+// 0 when none does: a stray continuation byte, an overlong form, an encoded
+// surrogate, a code point above U+10FFFF, a sequence cut short, or one of
+// the bytes C0, C1 and F5 to FF.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t j) { return static_cast<unsigned char>(s[j]); };
+    const unsigned char c = byte(i);
+    std::size_t n = 0;
+    unsigned char low = 0x80;  // the range of the second byte
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        low = c == 0xE0 ? 0xA0 : low;    // shorter forms of U+0000 to U+07FF
+        high = c == 0xED ? 0x9F : high;  // the surrogates U+D800 to U+DFFF
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        low = c == 0xF0 ? 0x90 : low;    // shorter forms of U+0000 to U+FFFF
+        high = c == 0xF4 ? 0x8F : high;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n > s.size() - i || byte(i + 1) < low || byte(i + 1) > high) {
+        return 0;
+    }
+    for (std::size_t j = 2; j < n; ++j) {
+        if ((byte(i + j) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
 std::string json_string(std::string_view s) {
     std::string out = "\"";
     std::size_t i = 0;
@@ -230,13 +268,9 @@ std::string json_string(std::string_view s) {
         } else if (c < 0x20 || c == 0x7F) {
             out += format("\\u%04x", static_cast<unsigned>(c));
         } else if (c >= 0x80) {
-            // Copy a well-formed UTF-8 sequence; anything else byte by byte.
-            std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-            bool ok = n != 0 && i + n <= s.size();
-            for (std::size_t j = 1; ok && j < n; ++j) {
-                ok = (static_cast<unsigned char>(s[i + j]) & 0xC0) == 0x80;
-            }
-            if (ok) {
+            // A well-formed sequence is copied, any other byte escaped on its
+            // own, so that the output is always valid UTF-8.
+            if (const std::size_t n = utf8_length(s, i); n != 0) {
                 out.append(s.substr(i, n));
                 i += n;
                 continue;

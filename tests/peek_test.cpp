@@ -400,4 +400,39 @@ TEST_F(Peek, ProgramExits) {
     }
 }
 
+// JSON output is valid UTF-8 whatever bytes a name holds: well-formed
+// sequences are copied, every other byte is escaped on its own.
+TEST_F(Peek, JsonStringIsValidUtf8) {
+    const struct {
+        std::string in;
+        std::string json;
+    } cases[] = {
+        {"caf\xC3\xA9 \xE3\x80\x93 \xF0\x9F\x8C\x8A", "\"caf\xC3\xA9 \xE3\x80\x93 \xF0\x9F\x8C\x8A\""},
+        {"\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF", "\"\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF\""},  // edges kept
+        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},                          // a surrogate
+        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},               // above U+10FFFF
+        {"\xE0\x80\xAF\xC0\xAF", "\"\\u00e0\\u0080\\u00af\\u00c0\\u00af\""},    // overlong
+        {"\xF0\x80\x80\x80", "\"\\u00f0\\u0080\\u0080\\u0080\""},               // overlong
+        {"\xF5\x80\xFF", "\"\\u00f5\\u0080\\u00ff\""},
+        {"\xC3" "A\xE3\x80", "\"\\u00c3A\\u00e3\\u0080\""},                     // cut short
+        {"\x80\xE3\x80\x93", "\"\\u0080\xE3\x80\x93\""},                        // in step again
+        {"\"\\\x01\x7F", "\"\\\"\\\\\\u0001\\u007f\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(peek::json_string(c.in), c.json) << testing::PrintToString(c.in);
+    }
+    // The whole listing of a database whose name holds such bytes, read by
+    // a strict JSON reader.
+    if (const auto why = missing_tool("python3 -c pass", "python3", "python3"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    write_file("a.bin", "a");
+    std::string archive = pack({"a.bin"});
+    archive.replace(0, 17, "\xED\xA0\x80\xF4\x90\x80\x80\xE0\x80\xAF\xC0\xAF\xF5\xFF\xC3\x22\x01");
+    write_file("odd.pdb", archive);
+    EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" --json odd.pdb | python3 -c \"import json,sys; "
+                        "json.loads(sys.stdin.buffer.read().decode('utf-8'))\""),
+              0);
+}
+
 }  // namespace
