@@ -82,12 +82,45 @@ bool read_at(const archive_source& src, std::int64_t offset, std::span<std::uint
     return common::seek_to(src.file, offset) && common::read_exact(src.file, dst);
 }
 
+std::string shown_name(std::string_view name) {
+    constexpr std::size_t longest_shown = 255;
+    if (name.size() <= longest_shown) {
+        return std::string(name);
+    }
+    return std::string(name.substr(0, longest_shown)) + "\xE2\x80\xA6";
+}
+
+namespace {
+
+// Why `path` did not open as a regular file, in one line.
+std::string refusal(const std::string& path, std::string_view what) {
+    const auto status = common::status_of(path);
+    const std::string name = shown_name(path);
+    if (status && status->kind == common::file_kind::folder) {
+        return name + ": a folder, not " + std::string(what);
+    }
+    if (status && status->kind == common::file_kind::other) {
+        return name + ": not a regular file";
+    }
+    return "Can't open " + name + ".";
+}
+
+}  // namespace
+
+common::file_ptr open_input(const std::string& path, std::string_view what) {
+    auto f = common::open_read_regular(path);
+    if (!f) {
+        throw common::fatal_error(refusal(path, what));
+    }
+    return f;
+}
+
 open_archive open_archive_file(const std::string& path) {
     open_archive a;
-    a.file = common::open_read(path);
-    const auto size = a.file ? common::file_size(a.file.get()) : std::nullopt;
+    a.file = open_input(path, "an archive");
+    const auto size = common::file_size(a.file.get());
     if (!size) {
-        throw common::fatal_error("Can't open " + path + ".");
+        throw common::fatal_error("Can't open " + shown_name(path) + ".");
     }
     a.source.file = a.file.get();
     a.source.size = *size;
@@ -309,7 +342,7 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
         std::fprintf(out, "]}\n");
         return;
     }
-    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", archive_name.c_str(), index.file_size);
+    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", shown_name(archive_name).c_str(), index.file_size);
     std::fprintf(out, "name:     %s\n", printable(h.name).c_str());
     std::fprintf(out, "type:     %s\n", four_cc(h.type).c_str());
     std::fprintf(out, "creator:  %s\n", four_cc(h.creator).c_str());
@@ -472,10 +505,11 @@ bool print_check(std::FILE* out, const std::string& archive_name, const archive_
         std::fprintf(out, "%s: %s\n", p.warning ? "warning" : "error", p.text.c_str());
     }
     const std::string counted = common::count_text(warnings, "warning");
+    const std::string name = shown_name(archive_name);
     if (errors == 0) {
-        std::fprintf(out, "%s: sound (%s)\n", archive_name.c_str(), counted.c_str());
+        std::fprintf(out, "%s: sound (%s)\n", name.c_str(), counted.c_str());
     } else {
-        std::fprintf(out, "%s: %s, %s\n", archive_name.c_str(), common::count_text(errors, "error").c_str(),
+        std::fprintf(out, "%s: %s, %s\n", name.c_str(), common::count_text(errors, "error").c_str(),
                      counted.c_str());
     }
     return errors == 0;

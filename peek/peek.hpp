@@ -62,9 +62,25 @@ struct open_archive {
     archive_source source;
 };
 
-// Opens `path` and measures it. Throws "Can't open <path>." when it cannot be
-// opened or measured.
+// A name from the command line as messages show it: a name longer than 255
+// bytes is cut to its first 255 bytes, followed by "\u2026" (an ellipsis).
+std::string shown_name(std::string_view name);
+
+// Opens the input `path` for binary reading when it is a regular file (or a
+// link to one), without waiting for a FIFO's writer. Otherwise throws one
+// line telling what stands there: "<name>: a folder, not <what>",
+// "<name>: not a regular file" (a FIFO, a device, a socket), or
+// "Can't open <name>." (nothing, or a file that may not be read).
+common::file_ptr open_input(const std::string& path, std::string_view what);
+
+// Opens `path` as open_input does ("a folder, not an archive") and measures
+// it. Throws "Can't open <path>." when it cannot be measured.
 open_archive open_archive_file(const std::string& path);
+
+// Loads the font file's table and its inverse (make_u2e_table, then
+// make_inverse_table). A font file that cannot be opened or read is refused
+// in one line, as open_input words it ("a folder, not a file").
+void load_font_table(const std::string& fontfile);
 
 // ---- the archive's structure ---------------------------------------------
 

@@ -42,10 +42,7 @@ struct library_chunk {
 // and bounded as cutter finds and bounds them, and makes the text of every
 // non-empty one.
 std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library) {
-    auto f = common::open_read_regular(library);
-    if (!f) {
-        throw common::fatal_error("Can't open " + library + ".");
-    }
+    auto f = open_input(library, "a file");
     auto rlist = create_rlist();
     scan_dll(f.get(), *rlist);  // the caller names the library in a failure
     std::map<std::uint32_t, library_chunk> chunks;
@@ -119,10 +116,9 @@ std::string difference(std::span<const std::uint8_t> want, std::span<const std::
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
                     const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = common::name_input(archive_name, [&] { return read_index(src); });
-    make_u2e_table(fontfile);
-    make_inverse_table();
-    const auto chunks = common::name_input(library, [&] { return library_chunks(library); });
+    const pdb_index index = common::name_input(shown_name(archive_name), [&] { return read_index(src); });
+    load_font_table(fontfile);
+    const auto chunks = common::name_input(shown_name(library), [&] { return library_chunks(library); });
 
     // The record the handheld finds for an ID is the first that carries it.
     std::map<std::uint32_t, std::size_t> first_record;
@@ -183,7 +179,7 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
                      f.record ? (", record " + std::to_string(*f.record)).c_str() : "", f.detail.c_str());
     }
     if (findings.empty()) {
-        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), library.c_str());
+        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), shown_name(library).c_str());
     } else {
         std::fprintf(out, "not verified: %zu of %zu chunks match; %td missing, %td extra, %td different\n", matching,
                      chunks.size(), count("missing"), count("extra"), count("different"));

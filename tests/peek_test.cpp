@@ -13,6 +13,10 @@
 #include <functional>
 #include <memory>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 using namespace crate_test;
@@ -396,6 +400,47 @@ TEST_F(Peek, ProgramExits) {
         const std::string cmd = "\"" + program + "\" " + c.args + " " + c.out + " 2>stderr.txt";
         EXPECT_EQ(run_shell(cmd), c.status) << c.args;
         EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
+        EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
+    }
+}
+
+// What peek was given, told in one line on standard error with exit status 1:
+// a folder or a FIFO, where an archive, a library or a font file belongs; a
+// long name, cut; twelve damaged chunks, ten of them named.
+TEST_F(Peek, TellsWhatItWasGiven) {
+    fs::create_directory("folder");
+    fs::copy_file(source_dir / "examples/font.bin", "font.bin");
+    std::vector<std::string> chunks;
+    std::string named;
+    for (int i = 0; i < 12; ++i) {
+        chunks.push_back((i < 10 ? "0x7_0" : "0x7_") + std::to_string(i) + ".txt");
+        write_file(chunks.back(), "");  // no text, not even its closing zero
+        named += i >= 10 ? "" : (i == 0 ? "" : ", ") + chunks.back() + " (record " + std::to_string(i + 1) + ")";
+    }
+    write_file("many.pdb", pack(chunks));
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+#endif
+    const struct {
+        std::string args;
+        int status;
+        std::string out;  // a piece of standard output
+        std::string err;  // all of standard error
+    } cases[] = {
+        {"folder", 1, "", "folder: a folder, not an archive\n"},
+        {"--check --json folder", 1, "", "folder: a folder, not an archive\n"},
+        {"--text out.pdb folder", 1, "", "folder: a folder, not a file\n"},
+        {"--library folder", 1, "", "folder: a folder, not a file\n"},
+        {std::string(300, 'n'), 1, "", "Can't open " + std::string(255, 'n') + "\xE2\x80\xA6.\n"},
+        {"--text many.pdb font.bin", 1, "== 0x7_11.txt", "many.pdb: 12 damaged chunks: " + named + " and 2 more\n"},
+#ifndef _WIN32
+        {"fifo", 1, "", "fifo: not a regular file\n"},
+        {"--verify fifo font.bin out.pdb", 1, "", "fifo: not a regular file\n"},
+#endif
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" " + c.args + " >stdout.txt 2>stderr.txt"), c.status) << c.args;
+        EXPECT_NE(read_file("stdout.txt").find(c.out), std::string::npos) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
     }
 }
