@@ -42,18 +42,37 @@ void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) 
     y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
-// Printable form of the database name: bytes outside printable ASCII as \xNN.
+// Printable form of bytes from the archive: bytes outside printable ASCII,
+// the backslash and the quote (such text is shown in quotes) as \xNN.
 std::string printable(std::string_view s) {
     std::string out;
     for (const char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
             out += ch;
         } else {
             out += format("\\x%02X", c);
         }
     }
     return out;
+}
+
+// What a file that does not read as a Palm database begins with: up to its
+// first 4 bytes, and a hint when they are those of a Windows library.
+std::string beginning_text(std::span<const std::uint8_t> start, std::int64_t size) {
+    if (size <= 0 || start.empty()) {
+        return "it is empty";
+    }
+    const auto first = start.first(std::min<std::size_t>(start.size(), 4));
+    std::string text = "it begins with \"" + printable(std::string(first.begin(), first.end())) + "\"";
+    if (size < header_size) {
+        return text + " and is only " + common::count_text(static_cast<std::size_t>(size), "byte") +
+               ", shorter than the 78-byte header";
+    }
+    if (first[0] == 'M' && first[1] == 'Z') {
+        text += ", a Windows library: try peek --library";
+    }
+    return text;
 }
 
 // Offset of the size record as crate places it: behind the record list and
@@ -127,18 +146,20 @@ open_archive open_archive_file(const std::string& path) {
     return a;
 }
 
-pdb_index read_index(const archive_source& src) {
+pdb_index read_index(const archive_source& src, record_list list) {
     pdb_index index;
     index.file_size = src.size;
     std::array<std::uint8_t, header_size> h{};
-    if (!read_at(src, 0, h)) {
-        throw common::input_error(format("header: the archive is %" PRId64 " bytes, too short for the 78-byte header",
-                                         src.size));
+    const auto start = std::span(h).first(static_cast<std::size_t>(std::clamp<std::int64_t>(src.size, 0, header_size)));
+    if (!read_at(src, 0, start)) {
+        throw common::input_error("header: its bytes cannot be read");
+    }
+    const auto shape = crate::judge_palm_db(start, src.size);
+    if (shape == crate::palm_db_shape::not_palm_db) {
+        throw common::input_error("not a Palm database (" + beginning_text(start, src.size) + ")");
     }
     pdb_header& hd = index.header;
-    const auto name_end = std::find(h.begin(), h.begin() + 32, std::uint8_t{0});
-    hd.name = std::string(h.begin(), name_end);
-    hd.name_terminated = name_end != h.begin() + 32;
+    hd.name = std::string(h.begin(), std::find(h.begin(), h.begin() + 32, std::uint8_t{0}));
     hd.attributes = static_cast<std::uint16_t>(be(h, 32, 2));
     hd.version = static_cast<std::uint16_t>(be(h, 34, 2));
     hd.created = be(h, 36, 4);
@@ -153,20 +174,26 @@ pdb_index read_index(const archive_source& src) {
     hd.next_record_list = be(h, 72, 4);
     hd.num_records = static_cast<std::uint16_t>(be(h, 76, 2));
 
-    // At most 65535 entries of 8 bytes, and only after the file was found to
-    // hold them all.
-    std::vector<std::uint8_t> list(static_cast<std::size_t>(hd.num_records) * entry_size);
-    if (!read_at(src, header_size, list)) {
-        throw common::input_error(format("record list: the archive is %" PRId64
-                                         " bytes, too short for the list of %u records (%" PRId64 " bytes)",
-                                         src.size, static_cast<unsigned>(hd.num_records),
-                                         header_size + entry_size * hd.num_records));
+    // At most 65535 entries of 8 bytes, and only as many as the file holds.
+    std::size_t count = hd.num_records;
+    if (shape == crate::palm_db_shape::truncated) {
+        if (list == record_list::whole) {
+            throw common::input_error(format("record list: the archive is %" PRId64
+                                             " bytes, too short for the list of %u records (%" PRId64 " bytes)",
+                                             src.size, static_cast<unsigned>(hd.num_records),
+                                             header_size + entry_size * hd.num_records));
+        }
+        count = static_cast<std::size_t>((src.size - header_size) / entry_size);
     }
-    index.entries.resize(hd.num_records);
-    for (std::size_t k = 0; k < index.entries.size(); ++k) {
-        index.entries[k].offset = be(list, k * entry_size, 4);
-        index.entries[k].attributes = list[k * entry_size + 4];
-        index.entries[k].uid = be(list, k * entry_size + 5, 3);
+    std::vector<std::uint8_t> bytes(count * entry_size);
+    if (!read_at(src, header_size, bytes)) {
+        throw common::input_error("record list: its bytes cannot be read");
+    }
+    index.entries.resize(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        index.entries[k].offset = be(bytes, k * entry_size, 4);
+        index.entries[k].attributes = bytes[k * entry_size + 4];
+        index.entries[k].uid = be(bytes, k * entry_size + 5, 3);
     }
     return index;
 }
@@ -175,8 +202,12 @@ std::optional<std::int64_t> record_length(const pdb_index& index, std::size_t k)
     if (k >= index.entries.size()) {
         return std::nullopt;
     }
+    const bool last = k + 1 == index.entries.size();
+    if (last && index.entries.size() < index.header.num_records) {
+        return std::nullopt;  // the next record's offset lies past the end of a cut record list
+    }
     const std::int64_t start = index.entries[k].offset;
-    const std::int64_t end = k + 1 < index.entries.size() ? index.entries[k + 1].offset : index.file_size;
+    const std::int64_t end = last ? index.file_size : index.entries[k + 1].offset;
     if (start > index.file_size || end > index.file_size || end < start) {
         return std::nullopt;
     }
@@ -317,8 +348,19 @@ std::string json_string(std::string_view s) {
     return out + "\"";
 }
 
-void print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = read_index(src);
+namespace {
+
+std::size_t error_count(const std::vector<problem>& problems) {
+    return static_cast<std::size_t>(
+        std::count_if(problems.begin(), problems.end(), [](const problem& p) { return !p.warning; }));
+}
+
+}  // namespace
+
+bool print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
+    // A cut record list still shows the header and the entries it holds.
+    const pdb_index index = read_index(src, record_list::what_it_has);
+    const bool sound = error_count(check_archive(src)) == 0;
     const pdb_header& h = index.header;
     const std::size_t n = index.entries.size();
     if (json) {
@@ -340,7 +382,7 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
                          entry && len && *entry != *len ? "true" : "false");
         }
         std::fprintf(out, "]}\n");
-        return;
+        return sound;
     }
     std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", shown_name(archive_name).c_str(), index.file_size);
     std::fprintf(out, "name:     %s\n", printable(h.name).c_str());
@@ -348,7 +390,9 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
     std::fprintf(out, "creator:  %s\n", four_cc(h.creator).c_str());
     std::fprintf(out, "created:  %s\n", pilot_time_text(h.created).c_str());
     std::fprintf(out, "modified: %s\n", pilot_time_text(h.modified).c_str());
-    std::fprintf(out, "records:  %zu (the size record and %s)\n\n", n, common::count_text(n == 0 ? 0 : n - 1, "file").c_str());
+    const std::size_t total = h.num_records;
+    std::fprintf(out, "records:  %zu (the size record and %s)\n\n", total,
+                 common::count_text(total == 0 ? 0 : total - 1, "file").c_str());
     std::fprintf(out, "record      offset     length  unique ID  size entry  meaning\n");
     bool marked = false;
     for (std::size_t k = 0; k < n; ++k) {
@@ -366,6 +410,10 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
         std::fprintf(out, "* the size entry differs from the record's length (a file of 64 KiB or more keeps "
                           "only the low 16 bits of its size)\n");
     }
+    if (n < total) {
+        std::fprintf(out, "the file ends inside the record list: it holds %zu of the %zu entries\n", n, total);
+    }
+    return sound;
 }
 
 std::vector<problem> check_archive(const archive_source& src) {
@@ -381,9 +429,7 @@ std::vector<problem> check_archive(const archive_source& src) {
     }
     const pdb_header& h = index.header;
     const std::int64_t size = index.file_size;
-    if (!h.name_terminated) {
-        error("header: the database name has no zero byte within its 32 bytes");
-    } else if (h.name != crate::database_name) {
+    if (h.name != crate::database_name) {
         warning("header: database name \"" + printable(h.name) + "\", crate writes \"" +
                 std::string(crate::database_name) + "\"");
     }
@@ -488,8 +534,7 @@ std::vector<problem> check_archive(const archive_source& src) {
 
 bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
     const auto problems = check_archive(src);
-    const auto errors = static_cast<std::size_t>(
-        std::count_if(problems.begin(), problems.end(), [](const problem& p) { return !p.warning; }));
+    const std::size_t errors = error_count(problems);
     const std::size_t warnings = problems.size() - errors;
     if (json) {
         std::fprintf(out, "{\"archive\":%s,\"sound\":%s,\"errors\":%zu,\"warnings\":%zu,\"problems\":[",

@@ -275,6 +275,14 @@ constexpr std::string_view help_text =
     "  peek --verify rumomsg.dll font.bin game.pdb\n"
     "  peek --library rumomsg.dll\n";
 
+// The results are the point of every command: output that did not reach its
+// destination (a full disk, a closed pipe) is a failed run.
+void flush_results() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        throw common::fatal_error("Can't write standard output.");
+    }
+}
+
 // Runs the command that the command line names; its results go to stdout.
 int run_command(int argc, char** argv) {
     std::vector<std::string> args;
@@ -308,7 +316,12 @@ int run_command(int argc, char** argv) {
         need(1, true);
         auto a = open_archive_file(args[0]);
         if (mode.empty()) {
-            common::name_input(shown_name(args[0]), [&] { print_listing(stdout, args[0], a.source, json); });
+            const std::string name = shown_name(args[0]);
+            if (!common::name_input(name, [&] { return print_listing(stdout, args[0], a.source, json); })) {
+                // The listing shows what it can; what is wrong is --check's to tell.
+                flush_results();
+                throw common::fatal_error(name + ": damaged archive: peek --check " + name + " tells what is wrong");
+            }
             return 0;
         }
         return print_check(stdout, args[0], a.source, json) ? 0 : 1;
@@ -339,11 +352,7 @@ int run_command(int argc, char** argv) {
 
 int peek_main(int argc, char** argv) {
     const int status = run_command(argc, argv);
-    // The results are the point of every command: output that did not reach
-    // its destination (a full disk, a closed pipe) is a failed run.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        throw common::fatal_error("Can't write standard output.");
-    }
+    flush_results();
     return status;
 }
 

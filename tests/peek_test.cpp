@@ -139,14 +139,15 @@ TEST_F(Peek, CheckFindsDamageAtEveryStructure) {
         const char* error;
     } cases[] = {
         {"cut inside the header", [](std::string& a) { a.resize(50); },
-         "header: the archive is 50 bytes, too short for the 78-byte header"},
+         "not a Palm database (it begins with \"Lant\" and is only 50 bytes, shorter than the 78-byte header)"},
         {"cut inside the record list", [](std::string& a) { a.resize(100); },
          "record list: the archive is 100 bytes, too short for the list of 4 records (110 bytes)"},
         {"name without zero byte", [](std::string& a) { a.replace(0, 32, 32, 'N'); },
-         "header: the database name has no zero byte within its 32 bytes"},
+         "not a Palm database (it begins with \"NNNN\")"},
         {"resource database", [](std::string& a) { put_be(a, 32, 1, 2); }, "header: attributes 0x0001 mark a resource"},
         {"type", [](std::string& a) { a.replace(60, 4, "appl"); }, "header: type \"appl\", not \"DATA\""},
-        {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "header: creator \"QOV\\x01\", not \"QOVR\""},
+        {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "not a Palm database (it begins with \"Lant\")"},
+        {"printable creator", [](std::string& a) { a.replace(64, 4, "QOV\\"); }, "header: creator \"QOV\\x5C\", not \"QOVR\""},
         {"sort info", [](std::string& a) { put_be(a, 56, 0x70, 4); }, "sort info offset 112, the archive has neither"},
         {"next record list", [](std::string& a) { put_be(a, 72, 9, 4); }, "header: next record list 9"},
         {"no size record", [](std::string& a) { put_be(a, 76, 0, 2); }, "record count: 0, the size record is missing"},
@@ -383,8 +384,9 @@ TEST_F(Peek, ProgramExits) {
         {"--help", 0, "peek: list, check", ""},
         {"--version", 0, "peek " PALMPORT_VERSION "\n", ""},
         {"missing.pdb", 1, "", "Can't open missing.pdb.\n"},
-        {"short.pdb", 1, "", "short.pdb: header: the archive is 3 bytes, too short for the 78-byte header\n"},
-        {"--check short.pdb", 1, "error: header: the archive is 3 bytes", ""},
+        {"short.pdb", 1, "",
+         "short.pdb: not a Palm database (it begins with \"PDB\" and is only 3 bytes, shorter than the 78-byte header)\n"},
+        {"--check short.pdb", 1, "error: not a Palm database (it begins with \"PDB\" and is only 3 bytes", ""},
         {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
         {"--json --check short.pdb", 1, "{\"archive\":\"short.pdb\",\"sound\":false,\"errors\":1,\"warnings\":0,", ""},
         {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
@@ -406,7 +408,9 @@ TEST_F(Peek, ProgramExits) {
 
 // What peek was given, told in one line on standard error with exit status 1:
 // a folder or a FIFO, where an archive, a library or a font file belongs; a
-// long name, cut; twelve damaged chunks, ten of them named.
+// file that is no Palm database; an archive cut inside its record list or
+// its records, listed as far as it goes; a long name, cut; twelve damaged
+// chunks, ten of them named.
 TEST_F(Peek, TellsWhatItWasGiven) {
     fs::create_directory("folder");
     fs::copy_file(source_dir / "examples/font.bin", "font.bin");
@@ -417,7 +421,14 @@ TEST_F(Peek, TellsWhatItWasGiven) {
         write_file(chunks.back(), "");  // no text, not even its closing zero
         named += i >= 10 ? "" : (i == 0 ? "" : ", ") + chunks.back() + " (record " + std::to_string(i + 1) + ")";
     }
-    write_file("many.pdb", pack(chunks));
+    const std::string many = pack(chunks);
+    write_file("many.pdb", many);
+    write_file("cut.pdb", many.substr(0, 100));
+    write_file("cutdata.pdb", many.substr(0, many.size() - 1));
+    fs::copy_file(source_dir / "examples/rumomsg.dll", "rumomsg.dll");
+    write_file("notes.txt", "Notes on the title screen: " + std::string(80, '.'));
+    write_file("empty.bin", "");
+    const std::string dll = "not a Palm database (it begins with \"MZx\\x00\", a Windows library: try peek --library)";
 #ifndef _WIN32
     ASSERT_EQ(mkfifo("fifo", 0600), 0);
 #endif
@@ -432,6 +443,15 @@ TEST_F(Peek, TellsWhatItWasGiven) {
         {"--text out.pdb folder", 1, "", "folder: a folder, not a file\n"},
         {"--library folder", 1, "", "folder: a folder, not a file\n"},
         {std::string(300, 'n'), 1, "", "Can't open " + std::string(255, 'n') + "\xE2\x80\xA6.\n"},
+        {"rumomsg.dll", 1, "", "rumomsg.dll: " + dll + "\n"},
+        {"--check rumomsg.dll", 1, "error: " + dll + "\nrumomsg.dll: 1 error, 0 warnings\n", ""},
+        {"--extract records notes.txt", 1, "", "notes.txt: not a Palm database (it begins with \"Note\")\n"},
+        {"--text empty.bin font.bin", 1, "", "empty.bin: not a Palm database (it is empty)\n"},
+        {"cut.pdb", 1,
+         "     1         208          ?       2640           ?  0x7_00.txt\n"
+         "the file ends inside the record list: it holds 2 of the 13 entries\n",
+         "cut.pdb: damaged archive: peek --check cut.pdb tells what is wrong\n"},
+        {"--json cutdata.pdb", 1, "\"size\":207,", "cutdata.pdb: damaged archive: peek --check cutdata.pdb tells what is wrong\n"},
         {"--text many.pdb font.bin", 1, "== 0x7_11.txt", "many.pdb: 12 damaged chunks: " + named + " and 2 more\n"},
 #ifndef _WIN32
         {"fifo", 1, "", "fifo: not a regular file\n"},
