@@ -231,9 +231,11 @@ void extract_archive(const std::string& dir, const archive_source& src);
 // --verify: reads the library's 36 message blocks, makes each non-empty
 // string's text as cutter does (Shift_JIS, reflow, closing zero) and compares
 // it with the decoded stream of the record holding its unique ID. Prints one
-// line per missing, extra (a chunk ID the library does not give) or different
-// chunk, and a closing summary; with `json`, one JSON object. Returns true
-// when every chunk matches and none is extra. Throws for a library, font
+// line per error the structural check (check_archive) finds, one line per
+// missing, extra (a chunk ID the library does not give) or different chunk,
+// and a closing summary; with `json`, one JSON object. Returns true when
+// every chunk matches, none is extra and the check finds no error (warnings
+// do not count). Throws for a library, font
 // file or archive (`archive_name`) that cannot be read, the message starting
 // with the file's name.
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,

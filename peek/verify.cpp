@@ -2,6 +2,7 @@
 // cutter makes it, under the unique IDs that crate gives its chunk files.
 #include "peek.hpp"
 
+#include "cli.hpp"
 #include "compress.hpp"
 #include "cutter.hpp"
 #include "resinfo.hpp"
@@ -156,6 +157,15 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
     }
     std::stable_sort(findings.begin(), findings.end(),
                      [](const finding& a, const finding& b) { return a.uid < b.uid; });
+    // Matching texts in an archive the handheld may misread prove nothing:
+    // every error of the structural check fails the verification too.
+    std::vector<std::string> archive_errors;
+    for (const auto& p : check_archive(src)) {
+        if (!p.warning) {
+            archive_errors.push_back(p.text);
+        }
+    }
+    const bool ok = findings.empty() && archive_errors.empty();
 
     const auto count = [&](std::string_view kind) {
         return std::count_if(findings.begin(), findings.end(), [&](const finding& f) { return f.kind == kind; });
@@ -164,27 +174,36 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
         std::fprintf(out, "{\"library\":%s,\"chunks\":%zu,\"matching\":%zu,\"missing\":%td,\"extra\":%td,"
                           "\"different\":%td,\"ok\":%s,\"findings\":[",
                      json_string(library).c_str(), chunks.size(), matching, count("missing"), count("extra"),
-                     count("different"), findings.empty() ? "true" : "false");
+                     count("different"), ok ? "true" : "false");
         for (std::size_t i = 0; i < findings.size(); ++i) {
             const auto& f = findings[i];
             std::fprintf(out, "%s{\"kind\":\"%s\",\"chunk\":\"%s\",\"uid\":%" PRIu32 ",\"record\":%s,\"detail\":%s}",
                          i == 0 ? "" : ",", f.kind.c_str(), f.chunk.c_str(), f.uid,
                          f.record ? std::to_string(*f.record).c_str() : "null", json_string(f.detail).c_str());
         }
+        std::fprintf(out, "],\"archive_errors\":[");
+        for (std::size_t i = 0; i < archive_errors.size(); ++i) {
+            std::fprintf(out, "%s%s", i == 0 ? "" : ",", json_string(archive_errors[i]).c_str());
+        }
         std::fprintf(out, "]}\n");
-        return findings.empty();
+        return ok;
+    }
+    for (const auto& e : archive_errors) {
+        std::fprintf(out, "archive error: %s\n", e.c_str());
     }
     for (const auto& f : findings) {
         std::fprintf(out, "%s %s (unique ID %" PRIu32 "%s): %s\n", f.kind.c_str(), f.chunk.c_str(), f.uid,
                      f.record ? (", record " + std::to_string(*f.record)).c_str() : "", f.detail.c_str());
     }
-    if (findings.empty()) {
+    if (ok) {
         std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), shown_name(library).c_str());
     } else {
-        std::fprintf(out, "not verified: %zu of %zu chunks match; %td missing, %td extra, %td different\n", matching,
-                     chunks.size(), count("missing"), count("extra"), count("different"));
+        const std::string errors =
+            archive_errors.empty() ? "" : "; " + common::count_text(archive_errors.size(), "archive error");
+        std::fprintf(out, "not verified: %zu of %zu chunks match; %td missing, %td extra, %td different%s\n", matching,
+                     chunks.size(), count("missing"), count("extra"), count("different"), errors.c_str());
     }
-    return findings.empty();
+    return ok;
 }
 
 }  // namespace peek

@@ -410,7 +410,8 @@ TEST_F(Peek, ProgramExits) {
 // a folder or a FIFO, where an archive, a library or a font file belongs; a
 // file that is no Palm database; an archive cut inside its record list or
 // its records, listed as far as it goes; a long name, cut; twelve damaged
-// chunks, ten of them named.
+// chunks, ten of them named. And --verify fails an archive whose texts all
+// match when the check finds an error in it.
 TEST_F(Peek, TellsWhatItWasGiven) {
     fs::create_directory("folder");
     fs::copy_file(source_dir / "examples/font.bin", "font.bin");
@@ -428,6 +429,8 @@ TEST_F(Peek, TellsWhatItWasGiven) {
     fs::copy_file(source_dir / "examples/rumomsg.dll", "rumomsg.dll");
     write_file("notes.txt", "Notes on the title screen: " + std::string(80, '.'));
     write_file("empty.bin", "");
+    std::string creator = pack(write_sample_chunks());
+    write_file("creator.pdb", creator.replace(64, 4, "QOVX"));
     const std::string dll = "not a Palm database (it begins with \"MZx\\x00\", a Windows library: try peek --library)";
 #ifndef _WIN32
     ASSERT_EQ(mkfifo("fifo", 0600), 0);
@@ -453,6 +456,11 @@ TEST_F(Peek, TellsWhatItWasGiven) {
          "cut.pdb: damaged archive: peek --check cut.pdb tells what is wrong\n"},
         {"--json cutdata.pdb", 1, "\"size\":207,", "cutdata.pdb: damaged archive: peek --check cutdata.pdb tells what is wrong\n"},
         {"--text many.pdb font.bin", 1, "== 0x7_11.txt", "many.pdb: 12 damaged chunks: " + named + " and 2 more\n"},
+        {"--verify rumomsg.dll font.bin creator.pdb", 1,
+         "archive error: header: creator \"QOVX\", not \"QOVR\"\n"
+         "not verified: 330 of 330 chunks match; 0 missing, 0 extra, 0 different; 1 archive error\n", ""},
+        {"--verify --json rumomsg.dll font.bin creator.pdb", 1,
+         "\"ok\":false,\"findings\":[],\"archive_errors\":[\"header: creator \\\"QOVX\\\", not \\\"QOVR\\\"\"]}\n", ""},
 #ifndef _WIN32
         {"fifo", 1, "", "fifo: not a regular file\n"},
         {"--verify fifo font.bin out.pdb", 1, "", "fifo: not a regular file\n"},
