@@ -42,18 +42,37 @@ void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) 
     y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
-// Printable form of the database name: bytes outside printable ASCII as \xNN.
+// Printable form of bytes from the archive: bytes outside printable ASCII,
+// the backslash and the quote (such text is shown in quotes) as \xNN.
 std::string printable(std::string_view s) {
     std::string out;
     for (const char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
             out += ch;
         } else {
             out += format("\\x%02X", c);
         }
     }
     return out;
+}
+
+// What a file that does not read as a Palm database begins with: up to its
+// first 4 bytes, and a hint when they are those of a Windows library.
+std::string beginning_text(std::span<const std::uint8_t> start, std::int64_t size) {
+    if (size <= 0 || start.empty()) {
+        return "it is empty";
+    }
+    const auto first = start.first(std::min<std::size_t>(start.size(), 4));
+    std::string text = "it begins with \"" + printable(std::string(first.begin(), first.end())) + "\"";
+    if (size < header_size) {
+        return text + " and is only " + common::count_text(static_cast<std::size_t>(size), "byte") +
+               ", shorter than the 78-byte header";
+    }
+    if (first[0] == 'M' && first[1] == 'Z') {
+        text += ", a Windows library: try peek --library";
+    }
+    return text;
 }
 
 // Offset of the size record as crate places it: behind the record list and
@@ -82,30 +101,65 @@ bool read_at(const archive_source& src, std::int64_t offset, std::span<std::uint
     return common::seek_to(src.file, offset) && common::read_exact(src.file, dst);
 }
 
+std::string shown_name(std::string_view name) {
+    constexpr std::size_t longest_shown = 255;
+    if (name.size() <= longest_shown) {
+        return std::string(name);
+    }
+    return std::string(name.substr(0, longest_shown)) + "\xE2\x80\xA6";
+}
+
+namespace {
+
+// Why `path` did not open as a regular file, in one line.
+std::string refusal(const std::string& path, std::string_view what) {
+    const auto status = common::status_of(path);
+    const std::string name = shown_name(path);
+    if (status && status->kind == common::file_kind::folder) {
+        return name + ": a folder, not " + std::string(what);
+    }
+    if (status && status->kind == common::file_kind::other) {
+        return name + ": not a regular file";
+    }
+    return "Can't open " + name + ".";
+}
+
+}  // namespace
+
+common::file_ptr open_input(const std::string& path, std::string_view what) {
+    auto f = common::open_read_regular(path);
+    if (!f) {
+        throw common::fatal_error(refusal(path, what));
+    }
+    return f;
+}
+
 open_archive open_archive_file(const std::string& path) {
     open_archive a;
-    a.file = common::open_read(path);
-    const auto size = a.file ? common::file_size(a.file.get()) : std::nullopt;
+    a.file = open_input(path, "an archive");
+    const auto size = common::file_size(a.file.get());
     if (!size) {
-        throw common::fatal_error("Can't open " + path + ".");
+        throw common::fatal_error("Can't open " + shown_name(path) + ".");
     }
     a.source.file = a.file.get();
     a.source.size = *size;
     return a;
 }
 
-pdb_index read_index(const archive_source& src) {
+pdb_index read_index(const archive_source& src, record_list list) {
     pdb_index index;
     index.file_size = src.size;
     std::array<std::uint8_t, header_size> h{};
-    if (!read_at(src, 0, h)) {
-        throw common::input_error(format("header: the archive is %" PRId64 " bytes, too short for the 78-byte header",
-                                         src.size));
+    const auto start = std::span(h).first(static_cast<std::size_t>(std::clamp<std::int64_t>(src.size, 0, header_size)));
+    if (!read_at(src, 0, start)) {
+        throw common::input_error("header: its bytes cannot be read");
+    }
+    const auto shape = crate::judge_palm_db(start, src.size);
+    if (shape == crate::palm_db_shape::not_palm_db) {
+        throw common::input_error("not a Palm database (" + beginning_text(start, src.size) + ")");
     }
     pdb_header& hd = index.header;
-    const auto name_end = std::find(h.begin(), h.begin() + 32, std::uint8_t{0});
-    hd.name = std::string(h.begin(), name_end);
-    hd.name_terminated = name_end != h.begin() + 32;
+    hd.name = std::string(h.begin(), std::find(h.begin(), h.begin() + 32, std::uint8_t{0}));
     hd.attributes = static_cast<std::uint16_t>(be(h, 32, 2));
     hd.version = static_cast<std::uint16_t>(be(h, 34, 2));
     hd.created = be(h, 36, 4);
@@ -120,20 +174,26 @@ pdb_index read_index(const archive_source& src) {
     hd.next_record_list = be(h, 72, 4);
     hd.num_records = static_cast<std::uint16_t>(be(h, 76, 2));
 
-    // At most 65535 entries of 8 bytes, and only after the file was found to
-    // hold them all.
-    std::vector<std::uint8_t> list(static_cast<std::size_t>(hd.num_records) * entry_size);
-    if (!read_at(src, header_size, list)) {
-        throw common::input_error(format("record list: the archive is %" PRId64
-                                         " bytes, too short for the list of %u records (%" PRId64 " bytes)",
-                                         src.size, static_cast<unsigned>(hd.num_records),
-                                         header_size + entry_size * hd.num_records));
+    // At most 65535 entries of 8 bytes, and only as many as the file holds.
+    std::size_t count = hd.num_records;
+    if (shape == crate::palm_db_shape::truncated) {
+        if (list == record_list::whole) {
+            throw common::input_error(format("record list: the archive is %" PRId64
+                                             " bytes, too short for the list of %u records (%" PRId64 " bytes)",
+                                             src.size, static_cast<unsigned>(hd.num_records),
+                                             header_size + entry_size * hd.num_records));
+        }
+        count = static_cast<std::size_t>((src.size - header_size) / entry_size);
     }
-    index.entries.resize(hd.num_records);
-    for (std::size_t k = 0; k < index.entries.size(); ++k) {
-        index.entries[k].offset = be(list, k * entry_size, 4);
-        index.entries[k].attributes = list[k * entry_size + 4];
-        index.entries[k].uid = be(list, k * entry_size + 5, 3);
+    std::vector<std::uint8_t> bytes(count * entry_size);
+    if (!read_at(src, header_size, bytes)) {
+        throw common::input_error("record list: its bytes cannot be read");
+    }
+    index.entries.resize(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        index.entries[k].offset = be(bytes, k * entry_size, 4);
+        index.entries[k].attributes = bytes[k * entry_size + 4];
+        index.entries[k].uid = be(bytes, k * entry_size + 5, 3);
     }
     return index;
 }
@@ -142,8 +202,12 @@ std::optional<std::int64_t> record_length(const pdb_index& index, std::size_t k)
     if (k >= index.entries.size()) {
         return std::nullopt;
     }
+    const bool last = k + 1 == index.entries.size();
+    if (last && index.entries.size() < index.header.num_records) {
+        return std::nullopt;  // the next record's offset lies past the end of a cut record list
+    }
     const std::int64_t start = index.entries[k].offset;
-    const std::int64_t end = k + 1 < index.entries.size() ? index.entries[k + 1].offset : index.file_size;
+    const std::int64_t end = last ? index.file_size : index.entries[k + 1].offset;
     if (start > index.file_size || end > index.file_size || end < start) {
         return std::nullopt;
     }
@@ -219,6 +283,44 @@ std::string four_cc(std::uint32_t v) {
     return printable(s);
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence (RFC 3629) that starts at s[i];
+// 0 when none does: a stray continuation byte, an overlong form, an encoded
+// surrogate, a code point above U+10FFFF, a sequence cut short, or one of
+// the bytes C0, C1 and F5 to FF.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t j) { return static_cast<unsigned char>(s[j]); };
+    const unsigned char c = byte(i);
+    std::size_t n = 0;
+    unsigned char low = 0x80;  // the range of the second byte
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        low = c == 0xE0 ? 0xA0 : low;    // shorter forms of U+0000 to U+07FF
+        high = c == 0xED ? 0x9F : high;  // the surrogates U+D800 to U+DFFF
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        low = c == 0xF0 ? 0x90 : low;    // shorter forms of U+0000 to U+FFFF
+        high = c == 0xF4 ? 0x8F : high;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n > s.size() - i || byte(i + 1) < low || byte(i + 1) > high) {
+        return 0;
+    }
+    for (std::size_t j = 2; j < n; ++j) {
+        if ((byte(i + j) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
 std::string json_string(std::string_view s) {
     std::string out = "\"";
     std::size_t i = 0;
@@ -230,13 +332,9 @@ std::string json_string(std::string_view s) {
         } else if (c < 0x20 || c == 0x7F) {
             out += format("\\u%04x", static_cast<unsigned>(c));
         } else if (c >= 0x80) {
-            // Copy a well-formed UTF-8 sequence; anything else byte by byte.
-            std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-            bool ok = n != 0 && i + n <= s.size();
-            for (std::size_t j = 1; ok && j < n; ++j) {
-                ok = (static_cast<unsigned char>(s[i + j]) & 0xC0) == 0x80;
-            }
-            if (ok) {
+            // A well-formed sequence is copied, any other byte escaped on its
+            // own, so that the output is always valid UTF-8.
+            if (const std::size_t n = utf8_length(s, i); n != 0) {
                 out.append(s.substr(i, n));
                 i += n;
                 continue;
@@ -250,8 +348,19 @@ std::string json_string(std::string_view s) {
     return out + "\"";
 }
 
-void print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = read_index(src);
+namespace {
+
+std::size_t error_count(const std::vector<problem>& problems) {
+    return static_cast<std::size_t>(
+        std::count_if(problems.begin(), problems.end(), [](const problem& p) { return !p.warning; }));
+}
+
+}  // namespace
+
+bool print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
+    // A cut record list still shows the header and the entries it holds.
+    const pdb_index index = read_index(src, record_list::what_it_has);
+    const bool sound = error_count(check_archive(src)) == 0;
     const pdb_header& h = index.header;
     const std::size_t n = index.entries.size();
     if (json) {
@@ -273,15 +382,17 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
                          entry && len && *entry != *len ? "true" : "false");
         }
         std::fprintf(out, "]}\n");
-        return;
+        return sound;
     }
-    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", archive_name.c_str(), index.file_size);
+    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", shown_name(archive_name).c_str(), index.file_size);
     std::fprintf(out, "name:     %s\n", printable(h.name).c_str());
     std::fprintf(out, "type:     %s\n", four_cc(h.type).c_str());
     std::fprintf(out, "creator:  %s\n", four_cc(h.creator).c_str());
     std::fprintf(out, "created:  %s\n", pilot_time_text(h.created).c_str());
     std::fprintf(out, "modified: %s\n", pilot_time_text(h.modified).c_str());
-    std::fprintf(out, "records:  %zu (the size record and %s)\n\n", n, common::count_text(n == 0 ? 0 : n - 1, "file").c_str());
+    const std::size_t total = h.num_records;
+    std::fprintf(out, "records:  %zu (the size record and %s)\n\n", total,
+                 common::count_text(total == 0 ? 0 : total - 1, "file").c_str());
     std::fprintf(out, "record      offset     length  unique ID  size entry  meaning\n");
     bool marked = false;
     for (std::size_t k = 0; k < n; ++k) {
@@ -299,6 +410,10 @@ void print_listing(std::FILE* out, const std::string& archive_name, const archiv
         std::fprintf(out, "* the size entry differs from the record's length (a file of 64 KiB or more keeps "
                           "only the low 16 bits of its size)\n");
     }
+    if (n < total) {
+        std::fprintf(out, "the file ends inside the record list: it holds %zu of the %zu entries\n", n, total);
+    }
+    return sound;
 }
 
 std::vector<problem> check_archive(const archive_source& src) {
@@ -314,9 +429,7 @@ std::vector<problem> check_archive(const archive_source& src) {
     }
     const pdb_header& h = index.header;
     const std::int64_t size = index.file_size;
-    if (!h.name_terminated) {
-        error("header: the database name has no zero byte within its 32 bytes");
-    } else if (h.name != crate::database_name) {
+    if (h.name != crate::database_name) {
         warning("header: database name \"" + printable(h.name) + "\", crate writes \"" +
                 std::string(crate::database_name) + "\"");
     }
@@ -421,8 +534,7 @@ std::vector<problem> check_archive(const archive_source& src) {
 
 bool print_check(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json) {
     const auto problems = check_archive(src);
-    const auto errors = static_cast<std::size_t>(
-        std::count_if(problems.begin(), problems.end(), [](const problem& p) { return !p.warning; }));
+    const std::size_t errors = error_count(problems);
     const std::size_t warnings = problems.size() - errors;
     if (json) {
         std::fprintf(out, "{\"archive\":%s,\"sound\":%s,\"errors\":%zu,\"warnings\":%zu,\"problems\":[",
@@ -438,10 +550,11 @@ bool print_check(std::FILE* out, const std::string& archive_name, const archive_
         std::fprintf(out, "%s: %s\n", p.warning ? "warning" : "error", p.text.c_str());
     }
     const std::string counted = common::count_text(warnings, "warning");
+    const std::string name = shown_name(archive_name);
     if (errors == 0) {
-        std::fprintf(out, "%s: sound (%s)\n", archive_name.c_str(), counted.c_str());
+        std::fprintf(out, "%s: sound (%s)\n", name.c_str(), counted.c_str());
     } else {
-        std::fprintf(out, "%s: %s, %s\n", archive_name.c_str(), common::count_text(errors, "error").c_str(),
+        std::fprintf(out, "%s: %s, %s\n", name.c_str(), common::count_text(errors, "error").c_str(),
                      counted.c_str());
     }
     return errors == 0;

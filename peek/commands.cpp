@@ -61,6 +61,18 @@ void make_inverse_table() {
     reset_unmapped_count();
 }
 
+void load_font_table(const std::string& fontfile) {
+    try {
+        make_u2e_table(fontfile);
+    } catch (const common::fatal_error&) {
+        // Tell what stands at the name as for every other input; a file that
+        // opens but fails while it is read keeps the table's own message.
+        static_cast<void>(open_input(fontfile, "a file"));
+        throw;
+    }
+    make_inverse_table();
+}
+
 std::string sjis_to_utf8(std::span<const std::uint8_t> sjis) {
     std::string out;
     out.reserve(sjis.size() * 2);
@@ -163,9 +175,14 @@ void print_text(std::FILE* out, const archive_source& src) {
         std::fprintf(out, "\n\n");
     }
     if (!damaged.empty()) {
+        // One line however many there are: the first ten named, the rest counted.
+        constexpr std::size_t named = 10;
         std::string list;
-        for (const auto& d : damaged) {
-            list += (list.empty() ? "" : ", ") + d;
+        for (std::size_t i = 0; i < damaged.size() && i < named; ++i) {
+            list += (i == 0 ? "" : ", ") + damaged[i];
+        }
+        if (damaged.size() > named) {
+            list += " and " + std::to_string(damaged.size() - named) + " more";
         }
         throw common::input_error(common::count_text(damaged.size(), "damaged chunk") + ": " + list);
     }
@@ -176,7 +193,7 @@ void extract_archive(const std::string& dir, const archive_source& src) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec || !std::filesystem::is_directory(dir, ec)) {
-        throw common::fatal_error("Can't create folder " + dir + ".");
+        throw common::fatal_error("Can't create folder " + shown_name(dir) + ".");
     }
     // Each file is complete or absent: written under a temporary name and
     // renamed when done, replacing a link of its name rather than writing
@@ -185,11 +202,11 @@ void extract_archive(const std::string& dir, const archive_source& src) {
         const std::string path = dir + "/" + name;
         common::atomic_file f;
         if (!f.create(path)) {
-            throw common::fatal_error("Can't open " + path + ".");
+            throw common::fatal_error("Can't open " + shown_name(path) + ".");
         }
         fill(f.get());
         if (!f.commit()) {
-            throw common::fatal_error("Can't write " + path + ".");
+            throw common::fatal_error("Can't write " + shown_name(path) + ".");
         }
     };
     std::set<std::string> taken{"index.txt"};
@@ -258,6 +275,14 @@ constexpr std::string_view help_text =
     "  peek --verify rumomsg.dll font.bin game.pdb\n"
     "  peek --library rumomsg.dll\n";
 
+// The results are the point of every command: output that did not reach its
+// destination (a full disk, a closed pipe) is a failed run.
+void flush_results() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        throw common::fatal_error("Can't write standard output.");
+    }
+}
+
 // Runs the command that the command line names; its results go to stdout.
 int run_command(int argc, char** argv) {
     std::vector<std::string> args;
@@ -291,7 +316,12 @@ int run_command(int argc, char** argv) {
         need(1, true);
         auto a = open_archive_file(args[0]);
         if (mode.empty()) {
-            common::name_input(args[0], [&] { print_listing(stdout, args[0], a.source, json); });
+            const std::string name = shown_name(args[0]);
+            if (!common::name_input(name, [&] { return print_listing(stdout, args[0], a.source, json); })) {
+                // The listing shows what it can; what is wrong is --check's to tell.
+                flush_results();
+                throw common::fatal_error(name + ": damaged archive: peek --check " + name + " tells what is wrong");
+            }
             return 0;
         }
         return print_check(stdout, args[0], a.source, json) ? 0 : 1;
@@ -299,15 +329,14 @@ int run_command(int argc, char** argv) {
     if (mode == "--text") {
         need(2, false);
         auto a = open_archive_file(args[0]);
-        make_u2e_table(args[1]);
-        make_inverse_table();
-        common::name_input(args[0], [&] { print_text(stdout, a.source); });
+        load_font_table(args[1]);
+        common::name_input(shown_name(args[0]), [&] { print_text(stdout, a.source); });
         return 0;
     }
     if (mode == "--extract") {
         need(2, false);
         auto a = open_archive_file(args[1]);
-        common::name_input(args[1], [&] { extract_archive(args[0], a.source); });
+        common::name_input(shown_name(args[1]), [&] { extract_archive(args[0], a.source); });
         return 0;
     }
     if (mode == "--library") {
@@ -323,11 +352,7 @@ int run_command(int argc, char** argv) {
 
 int peek_main(int argc, char** argv) {
     const int status = run_command(argc, argv);
-    // The results are the point of every command: output that did not reach
-    // its destination (a full disk, a closed pipe) is a failed run.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        throw common::fatal_error("Can't write standard output.");
-    }
+    flush_results();
     return status;
 }
 

@@ -62,15 +62,30 @@ struct open_archive {
     archive_source source;
 };
 
-// Opens `path` and measures it. Throws "Can't open <path>." when it cannot be
-// opened or measured.
+// A name from the command line as messages show it: a name longer than 255
+// bytes is cut to its first 255 bytes, followed by "\u2026" (an ellipsis).
+std::string shown_name(std::string_view name);
+
+// Opens the input `path` for binary reading when it is a regular file (or a
+// link to one), without waiting for a FIFO's writer. Otherwise throws one
+// line telling what stands there: "<name>: a folder, not <what>",
+// "<name>: not a regular file" (a FIFO, a device, a socket), or
+// "Can't open <name>." (nothing, or a file that may not be read).
+common::file_ptr open_input(const std::string& path, std::string_view what);
+
+// Opens `path` as open_input does ("a folder, not an archive") and measures
+// it. Throws "Can't open <path>." when it cannot be measured.
 open_archive open_archive_file(const std::string& path);
+
+// Loads the font file's table and its inverse (make_u2e_table, then
+// make_inverse_table). A font file that cannot be opened or read is refused
+// in one line, as open_input words it ("a folder, not a file").
+void load_font_table(const std::string& fontfile);
 
 // ---- the archive's structure ---------------------------------------------
 
 struct pdb_header {
     std::string name;  // the 32-byte field up to its first zero byte
-    bool name_terminated = false;  // a zero byte lies within the 32 bytes
     std::uint16_t attributes = 0;
     std::uint16_t version = 0;
     std::uint32_t created = 0;   // seconds since 1904-01-01
@@ -99,14 +114,26 @@ struct pdb_index {
     std::vector<record_entry> entries;
 };
 
-// Reads the header and the whole record list. Throws common::input_error
-// "<what>: the archive is <n> bytes, too short for ..." when the file is
-// shorter than the 78-byte header or than the record list its count announces.
-pdb_index read_index(const archive_source& src);
+// How much of the record list read_index must find in the file.
+enum class record_list {
+    whole,        // all of it, or the file is refused
+    what_it_has,  // the entries that lie whole in the file
+};
+
+// Reads the header and the record list. Throws common::input_error
+// "not a Palm database (it begins with \"MZx\x00\", ...)" when the first bytes
+// do not read as a Palm database (crate::judge_palm_db): too short for the
+// header, no zero byte in the name field, a type or creator that is not
+// printable ASCII. With `record_list::whole`, throws "record list: the
+// archive is <n> bytes, too short for ..." when the file ends inside the
+// list; with `what_it_has`, `entries` then holds fewer than
+// header.num_records entries.
+pdb_index read_index(const archive_source& src, record_list list = record_list::whole);
 
 // The real length of record `k`: from its offset to the next record's offset
 // (to the end of the file for the last record). Nothing when the offset lies
-// past the end of the file or past the next record's offset.
+// past the end of the file or past the next record's offset, or when the
+// next record's entry lies past the end of a cut record list.
 std::optional<std::int64_t> record_length(const pdb_index& index, std::size_t k);
 
 // The size record's 16-bit entry for record `k` (k >= 1), read from the
@@ -147,8 +174,10 @@ std::string four_cc(std::uint32_t v);
 
 // The listing: header and one line per record (index, offset, length, unique
 // ID, size entry marked with "*" where it disagrees with the real length,
-// meaning). `archive_name` is shown as given. With `json`, one JSON object.
-void print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json);
+// meaning); of a cut record list, the entries the file holds. `archive_name`
+// is shown as given. With `json`, one JSON object. Returns true when
+// check_archive finds no error. Throws for a file that is no Palm database.
+bool print_listing(std::FILE* out, const std::string& archive_name, const archive_source& src, bool json);
 
 struct problem {
     bool warning = false;  // a warning alone leaves the archive sound
@@ -159,8 +188,9 @@ struct problem {
 // the file, offsets inside the file and in order, the delimiter, the size
 // record's place and length, every size entry against the real length, the
 // total length; duplicate unique IDs and lengths of 64 KiB or more are
-// warnings. Never throws for the archive's contents: a file too short to
-// hold its header or record list is a problem too.
+// warnings. Never throws for the archive's contents: a file that is no Palm
+// database (one error saying so) or too short for its record list is a
+// problem too.
 std::vector<problem> check_archive(const archive_source& src);
 
 // Prints every problem of check_archive on its own line ("error: ..." or
@@ -201,9 +231,11 @@ void extract_archive(const std::string& dir, const archive_source& src);
 // --verify: reads the library's 36 message blocks, makes each non-empty
 // string's text as cutter does (Shift_JIS, reflow, closing zero) and compares
 // it with the decoded stream of the record holding its unique ID. Prints one
-// line per missing, extra (a chunk ID the library does not give) or different
-// chunk, and a closing summary; with `json`, one JSON object. Returns true
-// when every chunk matches and none is extra. Throws for a library, font
+// line per error the structural check (check_archive) finds, one line per
+// missing, extra (a chunk ID the library does not give) or different chunk,
+// and a closing summary; with `json`, one JSON object. Returns true when
+// every chunk matches, none is extra and the check finds no error (warnings
+// do not count). Throws for a library, font
 // file or archive (`archive_name`) that cannot be read, the message starting
 // with the file's name.
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
@@ -224,8 +256,10 @@ bool print_library(std::FILE* out, const std::string& library, bool json);
 // result could not be written or flushed to standard output.
 int peek_main(int argc, char** argv);
 
-// JSON string literal of `s` with its quotes; bytes of 0x80 and above that
-// are not valid UTF-8 are written as \u00NN.
+// JSON string literal of `s` with its quotes. Only well-formed UTF-8 (no
+// overlong form, no encoded surrogate, nothing above U+10FFFF) is copied;
+// every other byte of 0x80 and above is written as \u00NN, so the literal is
+// always valid UTF-8.
 std::string json_string(std::string_view s);
 
 }  // namespace peek

@@ -2,6 +2,7 @@
 // cutter makes it, under the unique IDs that crate gives its chunk files.
 #include "peek.hpp"
 
+#include "cli.hpp"
 #include "compress.hpp"
 #include "cutter.hpp"
 #include "resinfo.hpp"
@@ -42,10 +43,7 @@ struct library_chunk {
 // and bounded as cutter finds and bounds them, and makes the text of every
 // non-empty one.
 std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library) {
-    auto f = common::open_read_regular(library);
-    if (!f) {
-        throw common::fatal_error("Can't open " + library + ".");
-    }
+    auto f = open_input(library, "a file");
     auto rlist = create_rlist();
     scan_dll(f.get(), *rlist);  // the caller names the library in a failure
     std::map<std::uint32_t, library_chunk> chunks;
@@ -119,10 +117,9 @@ std::string difference(std::span<const std::uint8_t> want, std::span<const std::
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
                     const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = common::name_input(archive_name, [&] { return read_index(src); });
-    make_u2e_table(fontfile);
-    make_inverse_table();
-    const auto chunks = common::name_input(library, [&] { return library_chunks(library); });
+    const pdb_index index = common::name_input(shown_name(archive_name), [&] { return read_index(src); });
+    load_font_table(fontfile);
+    const auto chunks = common::name_input(shown_name(library), [&] { return library_chunks(library); });
 
     // The record the handheld finds for an ID is the first that carries it.
     std::map<std::uint32_t, std::size_t> first_record;
@@ -160,6 +157,15 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
     }
     std::stable_sort(findings.begin(), findings.end(),
                      [](const finding& a, const finding& b) { return a.uid < b.uid; });
+    // Matching texts in an archive the handheld may misread prove nothing:
+    // every error of the structural check fails the verification too.
+    std::vector<std::string> archive_errors;
+    for (const auto& p : check_archive(src)) {
+        if (!p.warning) {
+            archive_errors.push_back(p.text);
+        }
+    }
+    const bool ok = findings.empty() && archive_errors.empty();
 
     const auto count = [&](std::string_view kind) {
         return std::count_if(findings.begin(), findings.end(), [&](const finding& f) { return f.kind == kind; });
@@ -168,27 +174,36 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
         std::fprintf(out, "{\"library\":%s,\"chunks\":%zu,\"matching\":%zu,\"missing\":%td,\"extra\":%td,"
                           "\"different\":%td,\"ok\":%s,\"findings\":[",
                      json_string(library).c_str(), chunks.size(), matching, count("missing"), count("extra"),
-                     count("different"), findings.empty() ? "true" : "false");
+                     count("different"), ok ? "true" : "false");
         for (std::size_t i = 0; i < findings.size(); ++i) {
             const auto& f = findings[i];
             std::fprintf(out, "%s{\"kind\":\"%s\",\"chunk\":\"%s\",\"uid\":%" PRIu32 ",\"record\":%s,\"detail\":%s}",
                          i == 0 ? "" : ",", f.kind.c_str(), f.chunk.c_str(), f.uid,
                          f.record ? std::to_string(*f.record).c_str() : "null", json_string(f.detail).c_str());
         }
+        std::fprintf(out, "],\"archive_errors\":[");
+        for (std::size_t i = 0; i < archive_errors.size(); ++i) {
+            std::fprintf(out, "%s%s", i == 0 ? "" : ",", json_string(archive_errors[i]).c_str());
+        }
         std::fprintf(out, "]}\n");
-        return findings.empty();
+        return ok;
+    }
+    for (const auto& e : archive_errors) {
+        std::fprintf(out, "archive error: %s\n", e.c_str());
     }
     for (const auto& f : findings) {
         std::fprintf(out, "%s %s (unique ID %" PRIu32 "%s): %s\n", f.kind.c_str(), f.chunk.c_str(), f.uid,
                      f.record ? (", record " + std::to_string(*f.record)).c_str() : "", f.detail.c_str());
     }
-    if (findings.empty()) {
-        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), library.c_str());
+    if (ok) {
+        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), shown_name(library).c_str());
     } else {
-        std::fprintf(out, "not verified: %zu of %zu chunks match; %td missing, %td extra, %td different\n", matching,
-                     chunks.size(), count("missing"), count("extra"), count("different"));
+        const std::string errors =
+            archive_errors.empty() ? "" : "; " + common::count_text(archive_errors.size(), "archive error");
+        std::fprintf(out, "not verified: %zu of %zu chunks match; %td missing, %td extra, %td different%s\n", matching,
+                     chunks.size(), count("missing"), count("extra"), count("different"), errors.c_str());
     }
-    return findings.empty();
+    return ok;
 }
 
 }  // namespace peek

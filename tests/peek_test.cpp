@@ -135,14 +135,15 @@ TEST_F(Peek, CheckFindsDamageAtEveryStructure) {
         const char* error;
     } cases[] = {
         {"cut inside the header", [](std::string& a) { a.resize(50); },
-         "header: the archive is 50 bytes, too short for the 78-byte header"},
+         "not a Palm database (it begins with \"Lant\" and is only 50 bytes, shorter than the 78-byte header)"},
         {"cut inside the record list", [](std::string& a) { a.resize(100); },
          "record list: the archive is 100 bytes, too short for the list of 4 records (110 bytes)"},
         {"name without zero byte", [](std::string& a) { a.replace(0, 32, 32, 'N'); },
-         "header: the database name has no zero byte within its 32 bytes"},
+         "not a Palm database (it begins with \"NNNN\")"},
         {"resource database", [](std::string& a) { put_be(a, 32, 1, 2); }, "header: attributes 0x0001 mark a resource"},
         {"type", [](std::string& a) { a.replace(60, 4, "appl"); }, "header: type \"appl\", not \"DATA\""},
-        {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "header: creator \"QOV\\x01\", not \"QOVR\""},
+        {"creator", [](std::string& a) { a.replace(64, 4, "QOV\x01"); }, "not a Palm database (it begins with \"Lant\")"},
+        {"printable creator", [](std::string& a) { a.replace(64, 4, "QOV\\"); }, "header: creator \"QOV\\x5C\", not \"QOVR\""},
         {"sort info", [](std::string& a) { put_be(a, 56, 0x70, 4); }, "sort info offset 112, the archive has neither"},
         {"next record list", [](std::string& a) { put_be(a, 72, 9, 4); }, "header: next record list 9"},
         {"no size record", [](std::string& a) { put_be(a, 76, 0, 2); }, "record count: 0, the size record is missing"},
@@ -379,8 +380,9 @@ TEST_F(Peek, ProgramExits) {
         {"--help", 0, "peek: list, check", ""},
         {"--version", 0, "peek " PALMPORT_VERSION "\n", ""},
         {"missing.pdb", 1, "", "Can't open missing.pdb.\n"},
-        {"short.pdb", 1, "", "short.pdb: header: the archive is 3 bytes, too short for the 78-byte header\n"},
-        {"--check short.pdb", 1, "error: header: the archive is 3 bytes", ""},
+        {"short.pdb", 1, "",
+         "short.pdb: not a Palm database (it begins with \"PDB\" and is only 3 bytes, shorter than the 78-byte header)\n"},
+        {"--check short.pdb", 1, "error: not a Palm database (it begins with \"PDB\" and is only 3 bytes", ""},
         {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
         {"--json --check short.pdb", 1, "{\"archive\":\"short.pdb\",\"sound\":false,\"errors\":1,\"warnings\":0,", ""},
         {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
@@ -397,6 +399,97 @@ TEST_F(Peek, ProgramExits) {
         EXPECT_EQ(run_shell(cmd), c.status) << c.args;
         EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
+    }
+}
+
+// What peek was given, in one line on standard error and exit status 1: a
+// folder, a FIFO, a file that is no Palm database, a cut archive (listed as
+// far as it goes), a long name; --verify fails on the check's errors too.
+TEST_F(Peek, TellsWhatItWasGiven) {
+    fs::create_directory("folder");
+    fs::copy_file(source_dir / "examples/font.bin", "font.bin");
+    std::vector<std::string> chunks;
+    std::string named;
+    for (int i = 0; i < 12; ++i) {
+        chunks.push_back((i < 10 ? "0x7_0" : "0x7_") + std::to_string(i) + ".txt");
+        write_file(chunks.back(), "");  // no text, not even its closing zero
+        named += i >= 10 ? "" : (i == 0 ? "" : ", ") + chunks.back() + " (record " + std::to_string(i + 1) + ")";
+    }
+    const std::string many = pack(chunks);
+    write_file("many.pdb", many);
+    write_file("cut.pdb", many.substr(0, 100));
+    write_file("cutdata.pdb", many.substr(0, many.size() - 1));
+    fs::copy_file(source_dir / "examples/rumomsg.dll", "rumomsg.dll");
+    write_file("notes.txt", "Notes on the title screen: " + std::string(80, '.'));
+    write_file("empty.bin", "");
+    write_file("creator.pdb", pack(write_sample_chunks()).replace(64, 4, "QOVX"));
+    const std::string dll = "not a Palm database (it begins with \"MZx\\x00\", a Windows library: try peek --library)";
+#ifndef _WIN32
+    ASSERT_EQ(run_shell("mkfifo fifo"), 0);
+#endif
+    const struct {
+        std::string args;
+        int status;
+        std::string out;  // a piece of standard output
+        std::string err;  // all of standard error
+    } cases[] = {
+        {"folder", 1, "", "folder: a folder, not an archive\n"},
+        {"--text out.pdb folder", 1, "", "folder: a folder, not a file\n"},
+        {"--library folder", 1, "", "folder: a folder, not a file\n"},
+        {std::string(300, 'n'), 1, "", "Can't open " + std::string(255, 'n') + "\xE2\x80\xA6.\n"},
+        {"rumomsg.dll", 1, "", "rumomsg.dll: " + dll + "\n"},
+        {"--check rumomsg.dll", 1, "error: " + dll + "\nrumomsg.dll: 1 error, 0 warnings\n", ""},
+        {"--extract records notes.txt", 1, "", "notes.txt: not a Palm database (it begins with \"Note\")\n"},
+        {"--text empty.bin font.bin", 1, "", "empty.bin: not a Palm database (it is empty)\n"},
+        {"cut.pdb", 1,
+         "     1         208          ?       2640           ?  0x7_00.txt\n"
+         "the file ends inside the record list: it holds 2 of the 13 entries\n",
+         "cut.pdb: damaged archive: peek --check cut.pdb tells what is wrong\n"},
+        {"--json cutdata.pdb", 1, "", "cutdata.pdb: damaged archive: peek --check cutdata.pdb tells what is wrong\n"},
+        {"--text many.pdb font.bin", 1, "== 0x7_11.txt", "many.pdb: 12 damaged chunks: " + named + " and 2 more\n"},
+        {"--verify rumomsg.dll font.bin creator.pdb", 1,
+         "archive error: header: creator \"QOVX\", not \"QOVR\"\n"
+         "not verified: 330 of 330 chunks match; 0 missing, 0 extra, 0 different; 1 archive error\n", ""},
+        {"--verify --json rumomsg.dll font.bin creator.pdb", 1,
+         "\"ok\":false,\"findings\":[],\"archive_errors\":[\"header: creator \\\"QOVX\\\", not \\\"QOVR\\\"\"]}\n", ""},
+#ifndef _WIN32
+        {"fifo", 1, "", "fifo: not a regular file\n"},
+        {"--verify fifo font.bin out.pdb", 1, "", "fifo: not a regular file\n"},
+#endif
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" " + c.args + " >stdout.txt 2>stderr.txt"), c.status) << c.args;
+        EXPECT_NE(read_file("stdout.txt").find(c.out), std::string::npos) << c.args << ": " << read_file("stdout.txt");
+        EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
+    }
+}
+
+// JSON output is valid UTF-8 whatever bytes a name holds: well-formed
+// sequences are copied, every other byte is escaped on its own.
+TEST_F(Peek, JsonStringIsValidUtf8) {
+    const struct {
+        std::string in;
+        std::string json;
+    } cases[] = {
+        {"\xC3\xA9\xE3\x80\x93\xF0\x9F\x8C\x8A\xED\x9F\xBF\xF4\x8F\xBF\xBF",  // well-formed, edges included
+         "\"\xC3\xA9\xE3\x80\x93\xF0\x9F\x8C\x8A\xED\x9F\xBF\xF4\x8F\xBF\xBF\""},
+        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},                          // a surrogate
+        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},               // above U+10FFFF
+        {"\xE0\x80\xAF\xC0\xAF", "\"\\u00e0\\u0080\\u00af\\u00c0\\u00af\""},    // overlong
+        {"\xF0\x80\x80\x80\xF5\xFF", "\"\\u00f0\\u0080\\u0080\\u0080\\u00f5\\u00ff\""},  // overlong, F5-FF
+        {"\xC3" "A\xE3\x80", "\"\\u00c3A\\u00e3\\u0080\""},                     // cut short
+        {"\x80\xE3\x80\x93", "\"\\u0080\xE3\x80\x93\""},                        // in step again
+        {"\"\\\x01\x7F", "\"\\\"\\\\\\u0001\\u007f\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(peek::json_string(c.in), c.json) << testing::PrintToString(c.in);
+    }
+    // A strict reader takes a whole listing whose database name holds such bytes.
+    if (missing_tool("python3 -c pass", "python3", "python3").empty()) {
+        write_file("a.bin", "a");
+        write_file("odd.pdb", pack({"a.bin"}).replace(0, 12, "\xED\xA0\x80\xF4\x90\x80\x80\xE0\x80\xAF\xC0\xAF"));
+        EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" --json odd.pdb | python3 -c \"import json,sys; "
+                            "json.loads(sys.stdin.buffer.read().decode())\""), 0);
     }
 }
 
