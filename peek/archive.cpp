@@ -101,20 +101,12 @@ bool read_at(const archive_source& src, std::int64_t offset, std::span<std::uint
     return common::seek_to(src.file, offset) && common::read_exact(src.file, dst);
 }
 
-std::string shown_name(std::string_view name) {
-    constexpr std::size_t longest_shown = 255;
-    if (name.size() <= longest_shown) {
-        return std::string(name);
-    }
-    return std::string(name.substr(0, longest_shown)) + "\xE2\x80\xA6";
-}
-
 namespace {
 
 // Why `path` did not open as a regular file, in one line.
 std::string refusal(const std::string& path, std::string_view what) {
     const auto status = common::status_of(path);
-    const std::string name = shown_name(path);
+    const std::string name = common::shown(path);
     if (status && status->kind == common::file_kind::folder) {
         return name + ": a folder, not " + std::string(what);
     }
@@ -139,7 +131,7 @@ open_archive open_archive_file(const std::string& path) {
     a.file = open_input(path, "an archive");
     const auto size = common::file_size(a.file.get());
     if (!size) {
-        throw common::fatal_error("Can't open " + shown_name(path) + ".");
+        throw common::fatal_error("Can't open " + common::shown(path) + ".");
     }
     a.source.file = a.file.get();
     a.source.size = *size;
@@ -384,7 +376,7 @@ bool print_listing(std::FILE* out, const std::string& archive_name, const archiv
         std::fprintf(out, "]}\n");
         return sound;
     }
-    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", shown_name(archive_name).c_str(), index.file_size);
+    std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", common::shown(archive_name).c_str(), index.file_size);
     std::fprintf(out, "name:     %s\n", printable(h.name).c_str());
     std::fprintf(out, "type:     %s\n", four_cc(h.type).c_str());
     std::fprintf(out, "creator:  %s\n", four_cc(h.creator).c_str());
@@ -550,7 +542,7 @@ bool print_check(std::FILE* out, const std::string& archive_name, const archive_
         std::fprintf(out, "%s: %s\n", p.warning ? "warning" : "error", p.text.c_str());
     }
     const std::string counted = common::count_text(warnings, "warning");
-    const std::string name = shown_name(archive_name);
+    const std::string name = common::shown(archive_name);
     if (errors == 0) {
         std::fprintf(out, "%s: sound (%s)\n", name.c_str(), counted.c_str());
     } else {

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
-#include <filesystem>
 #include <set>
 
 namespace peek {
@@ -190,10 +189,8 @@ void print_text(std::FILE* out, const archive_source& src) {
 
 void extract_archive(const std::string& dir, const archive_source& src) {
     const pdb_index index = read_index(src);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec || !std::filesystem::is_directory(dir, ec)) {
-        throw common::fatal_error("Can't create folder " + shown_name(dir) + ".");
+    if (!common::make_folders(dir)) {
+        throw common::fatal_error("Can't create folder " + common::shown(dir) + ".");
     }
     // Each file is complete or absent: written under a temporary name and
     // renamed when done, replacing a link of its name rather than writing
@@ -202,11 +199,11 @@ void extract_archive(const std::string& dir, const archive_source& src) {
         const std::string path = dir + "/" + name;
         common::atomic_file f;
         if (!f.create(path)) {
-            throw common::fatal_error("Can't open " + shown_name(path) + ".");
+            throw common::fatal_error("Can't open " + common::shown(path) + ".");
         }
         fill(f.get());
         if (!f.commit()) {
-            throw common::fatal_error("Can't write " + shown_name(path) + ".");
+            throw common::fatal_error("Can't write " + common::shown(path) + ".");
         }
     };
     std::set<std::string> taken{"index.txt"};
@@ -316,7 +313,7 @@ int run_command(int argc, char** argv) {
         need(1, true);
         auto a = open_archive_file(args[0]);
         if (mode.empty()) {
-            const std::string name = shown_name(args[0]);
+            const std::string name = common::shown(args[0]);
             if (!common::name_input(name, [&] { return print_listing(stdout, args[0], a.source, json); })) {
                 // The listing shows what it can; what is wrong is --check's to tell.
                 flush_results();
@@ -330,13 +327,13 @@ int run_command(int argc, char** argv) {
         need(2, false);
         auto a = open_archive_file(args[0]);
         load_font_table(args[1]);
-        common::name_input(shown_name(args[0]), [&] { print_text(stdout, a.source); });
+        common::name_input(common::shown(args[0]), [&] { print_text(stdout, a.source); });
         return 0;
     }
     if (mode == "--extract") {
         need(2, false);
         auto a = open_archive_file(args[1]);
-        common::name_input(shown_name(args[1]), [&] { extract_archive(args[0], a.source); });
+        common::name_input(common::shown(args[1]), [&] { extract_archive(args[0], a.source); });
         return 0;
     }
     if (mode == "--library") {

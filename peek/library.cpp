@@ -72,10 +72,10 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
     auto f = open_input(library, "a file");
     const auto size = common::file_size(f.get());
     if (!size) {
-        throw common::fatal_error("Can't open " + shown_name(library) + ".");
+        throw common::fatal_error("Can't open " + common::shown(library) + ".");
     }
     auto rlist = create_rlist();
-    common::name_input(shown_name(library), [&] { return scan_dll(f.get(), *rlist); });
+    common::name_input(common::shown(library), [&] { return scan_dll(f.get(), *rlist); });
 
     std::vector<block_view> blocks;
     std::set<const RESINFO*> serving;
@@ -119,7 +119,7 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
         return first_bad == blocks.end();
     }
 
-    std::fprintf(out, "library:  %s (%" PRId64 " bytes, %s)\n\n", shown_name(library).c_str(), *size,
+    std::fprintf(out, "library:  %s (%" PRId64 " bytes, %s)\n\n", common::shown(library).c_str(), *size,
                  common::count_text(resources, "resource").c_str());
     std::fprintf(out, "block  found  type              language      offset      size  strings  longest\n");
     for (const block_view& b : blocks) {

@@ -62,10 +62,6 @@ struct open_archive {
     archive_source source;
 };
 
-// A name from the command line as messages show it: a name longer than 255
-// bytes is cut to its first 255 bytes, followed by "\u2026" (an ellipsis).
-std::string shown_name(std::string_view name);
-
 // Opens the input `path` for binary reading when it is a regular file (or a
 // link to one), without waiting for a FIFO's writer. Otherwise throws one
 // line telling what stands there: "<name>: a folder, not <what>",

@@ -117,9 +117,9 @@ std::string difference(std::span<const std::uint8_t> want, std::span<const std::
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
                     const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = common::name_input(shown_name(archive_name), [&] { return read_index(src); });
+    const pdb_index index = common::name_input(common::shown(archive_name), [&] { return read_index(src); });
     load_font_table(fontfile);
-    const auto chunks = common::name_input(shown_name(library), [&] { return library_chunks(library); });
+    const auto chunks = common::name_input(common::shown(library), [&] { return library_chunks(library); });
 
     // The record the handheld finds for an ID is the first that carries it.
     std::map<std::uint32_t, std::size_t> first_record;
@@ -196,7 +196,7 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
                      f.record ? (", record " + std::to_string(*f.record)).c_str() : "", f.detail.c_str());
     }
     if (ok) {
-        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), shown_name(library).c_str());
+        std::fprintf(out, "verified: all %zu chunks of %s match\n", chunks.size(), common::shown(library).c_str());
     } else {
         const std::string errors =
             archive_errors.empty() ? "" : "; " + common::count_text(archive_errors.size(), "archive error");

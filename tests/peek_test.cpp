@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -360,17 +361,28 @@ TEST_F(Peek, LibraryListsTheBlocksAsCutterFindsThem) {
 
 // The program itself: results on standard output, one line on standard error
 // and exit status 1 for a bad command line or archive.
+// Runs the built peek directly, without a shell between, with the
+// space-separated `args`; standard output goes to `out`, standard error to
+// stderr.txt.
+int run_peek(const std::string& args, const std::string& out = "stdout.txt") {
+    std::vector<std::string> argv{PEEK_PROGRAM};
+    std::istringstream words(args);
+    for (std::string w; words >> w;) {
+        argv.push_back(w);
+    }
+    return run_program(argv, {"", out, "stderr.txt"});
+}
+
 TEST_F(Peek, ProgramExits) {
     write_file("short.pdb", "PDB");
     write_file("a.bin", "a");
     pack({"a.bin"});
-    const std::string program = PEEK_PROGRAM;
     const struct {
         std::string args;
         int status;
         std::string out_start;
         std::string err;
-        std::string out = ">stdout.txt";
+        std::string out = "stdout.txt";
     } cases[] = {
         {"", 1, "", std::string(peek::usage_text) + "\n"},
         {"--check", 1, "", std::string(peek::usage_text) + "\n"},
@@ -388,15 +400,14 @@ TEST_F(Peek, ProgramExits) {
         {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
         {"out.pdb", 0, "archive:  out.pdb (99 bytes)\n", ""},
 #ifndef _WIN32
-        {"out.pdb", 1, "", "Can't write standard output.\n", ">/dev/full"},
-        {"--check out.pdb", 1, "", "Can't write standard output.\n", ">/dev/full"},
-        {"--help", 1, "", "Can't write standard output.\n", ">/dev/full"},
+        {"out.pdb", 1, "", "Can't write standard output.\n", "/dev/full"},
+        {"--check out.pdb", 1, "", "Can't write standard output.\n", "/dev/full"},
+        {"--help", 1, "", "Can't write standard output.\n", "/dev/full"},
 #endif
     };
     for (const auto& c : cases) {
         write_file("stdout.txt", "");
-        const std::string cmd = "\"" + program + "\" " + c.args + " " + c.out + " 2>stderr.txt";
-        EXPECT_EQ(run_shell(cmd), c.status) << c.args;
+        EXPECT_EQ(run_peek(c.args, c.out), c.status) << c.args;
         EXPECT_TRUE(read_file("stdout.txt").starts_with(c.out_start)) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
     }
@@ -458,7 +469,7 @@ TEST_F(Peek, TellsWhatItWasGiven) {
 #endif
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" " + c.args + " >stdout.txt 2>stderr.txt"), c.status) << c.args;
+        EXPECT_EQ(run_peek(c.args), c.status) << c.args;
         EXPECT_NE(read_file("stdout.txt").find(c.out), std::string::npos) << c.args << ": " << read_file("stdout.txt");
         EXPECT_EQ(read_file("stderr.txt"), c.err) << c.args;
     }
