@@ -120,6 +120,8 @@ TEST_F(Peek, ListingAndCheckOfSoundArchive) {
     write_file("empty.lst", "");
     ASSERT_EQ(run({"-f", "empty.lst", "none.pdb"}).status, 0);
     EXPECT_TRUE(peek::check_archive(memory_source(read_file("none.pdb"))).empty());
+    // An empty record before another shares its offset, and is sound.
+    EXPECT_TRUE(peek::check_archive(memory_source(pack({"notes.txt", "missing", "CG012.bmp"}))).empty());
 }
 
 // Each structure damaged in turn: the check names it in an error line, and
@@ -235,6 +237,7 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
 TEST_F(Peek, TextOfBundledSample) {
     make_u2e_table((source_dir / "examples/font.bin").string());
     peek::make_inverse_table();
+    EXPECT_EQ(peek::sjis_to_utf8(bytes{'a', '\t', 'b', 0}), "a\tb");
     auto names = write_sample_chunks();
     write_file(names[1], std::string("\xFE" "abcdefg\x00", 9));  // a literal text without its zero, then a cut match
     write_file("CG001.bmp", "not a chunk");
@@ -357,6 +360,7 @@ TEST_F(Peek, LibraryListsTheBlocksAsCutterFindsThem) {
     EXPECT_TRUE(ok);
     EXPECT_NE(r.out.find(",\"ok\":true,\"blocks\":[{\"block\":\"0x7\",\"found\":true,\"type\":6,"), std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find("\"size\":23040,\"resources\":36,"), std::string::npos) << r.out;
 }
 
 // The program itself: results on standard output, one line on standard error
