@@ -16,7 +16,7 @@
 //       and the reference's MB/s.
 //   compress_bench --write_inputs=DIR  writes every kind's inputs as files,
 //       DIR/<kind>/0000.bin and on, for the whole-process drivers.
-#include "compress.hpp"
+#include "lzss.hpp"
 #include "lz77_reference.hpp"
 
 #include <benchmark/benchmark.h>
@@ -140,15 +140,15 @@ std::vector<input_set> make_inputs() {
 
 // Both encoders from a fresh start over every input in turn: identical streams.
 bool outputs_match(const std::vector<input_set>& sets) {
-    auto st = std::make_unique<compress::lz77_state>();
+    auto st = std::make_unique<palm::lz77_state>();
     lz77_reference::reset();
     for (const auto& s : sets) {
         for (const auto& t : s.texts) {
-            bytes ours(compress::lz77_max_compressed_size(t.size()));
+            bytes ours(palm::lz77_max_compressed_size(t.size()));
             bytes reference(ours.size());
-            const auto res = compress::lz77_compress(*st, t, ours);
+            const auto res = palm::lz77_compress(*st, t, ours);
             const std::size_t n = lz77_reference::compress(t, reference);
-            if (res.status != compress::lz77_status::ok || res.size != n ||
+            if (res.status != palm::lz77_status::ok || res.size != n ||
                 !std::equal(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(n), reference.begin())) {
                 std::fprintf(stderr, "streams differ on %s\n", s.name.c_str());
                 return false;
@@ -160,13 +160,13 @@ bool outputs_match(const std::vector<input_set>& sets) {
 
 // The two encoders behind one call: every text of a set in turn.
 struct encoders {
-    std::unique_ptr<compress::lz77_state> state = std::make_unique<compress::lz77_state>();
-    bytes out = bytes(compress::lz77_max_compressed_size(1 << 20));
+    std::unique_ptr<palm::lz77_state> state = std::make_unique<palm::lz77_state>();
+    bytes out = bytes(palm::lz77_max_compressed_size(1 << 20));
 
     std::size_t ours(const input_set& set) {
         std::size_t packed = 0;
         for (const auto& t : set.texts) {
-            packed += compress::lz77_compress(*state, t, out).size;
+            packed += palm::lz77_compress(*state, t, out).size;
         }
         return packed;
     }

@@ -14,10 +14,12 @@
 // `cutter_bench --paired=ROUNDS` prints both ratios per round of the three
 // measured back to back (bench/run.sh uses it); without it, the Google
 // Benchmark runs of the four.
-#include "compress.hpp"
+#include "lzss.hpp"
+#include "chunk_text.hpp"
 #include "cutter.hpp"
+#include "message_blocks.hpp"
 #include "pe_writer.hpp"
-#include "unicode.hpp"
+#include "sjis.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -38,6 +40,9 @@
 
 namespace {
 
+// The sample font file's table, loaded once by the fixture.
+palm::sjis_table font_table;
+
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
@@ -48,7 +53,7 @@ constexpr std::size_t units_per_string = 3999;
 std::vector<char16_t> mapped(char16_t first, char16_t last) {
     std::vector<char16_t> out;
     for (char16_t u = first; u <= last; ++u) {
-        if (u2e_entry(u) != 0) {
+        if (palm::u2e_entry(font_table, u) != 0) {
             out.push_back(u);
         }
     }
@@ -80,7 +85,7 @@ struct fixture {
     std::vector<bytes> texts;    // the same converted and reflowed, with their NULs
 
     fixture() {
-        make_u2e_table(font_path);
+        palm::make_u2e_table(font_table, font_path);
         const auto hiragana = mapped(0x3041, 0x3093);
         const auto katakana = mapped(0x30A1, 0x30F3);
         const auto kanji = mapped(0x4E00, 0x7FFF);
@@ -94,9 +99,9 @@ struct fixture {
         }
         pe::image_plan plan;
         pe::type_node type{pe::id(6), {}};
-        for (std::size_t k = 0; k < cutter::text_name.size(); ++k) {
+        for (std::size_t k = 0; k < palm::text_name.size(); ++k) {
             bytes data;
-            for (int i = 0; i < cutter::strings_per_block; ++i) {
+            for (int i = 0; i < palm::strings_per_block; ++i) {
                 const std::u16string s = dialogue(gen, words);
                 bytes raw;
                 for (const char16_t u : s) {
@@ -104,9 +109,9 @@ struct fixture {
                 }
                 pe::put16(data, data.size(), static_cast<std::uint16_t>(s.size()));
                 data.insert(data.end(), raw.begin(), raw.end());
-                bytes text(cutter::text_buffer_size);
-                text.resize(cutter::get_script(raw, text));
-                text.resize(cutter::rearrange_script(text, static_cast<int>(7 + k), i));
+                bytes text(palm::text_buffer_size);
+                text.resize(palm::get_script(font_table, raw, text));
+                text.resize(palm::rearrange_script(text, static_cast<int>(7 + k), i));
                 texts.push_back(std::move(text));
                 strings.push_back(std::move(raw));
             }
@@ -197,10 +202,10 @@ void BM_encoder_alone(benchmark::State& state) {
     bytes out(cutter::compressed_buffer_size);
     std::size_t in = 0;
     for (auto _ : state) {
-        auto st = std::make_unique<compress::lz77_state>();
+        auto st = std::make_unique<palm::lz77_state>();
         in = 0;
         for (const auto& t : f.texts) {
-            compress::lz77_compress(*st, t, out);
+            palm::lz77_compress(*st, t, out);
             benchmark::DoNotOptimize(out.data());
             in += t.size();
         }
@@ -211,17 +216,17 @@ void BM_encoder_alone(benchmark::State& state) {
 // The chunk pipeline in memory: conversion, reflow and encoder, no files.
 void BM_pipeline_in_memory(benchmark::State& state) {
     const fixture& f = data();
-    bytes text(cutter::text_buffer_size);
+    bytes text(palm::text_buffer_size);
     bytes out(cutter::compressed_buffer_size);
     std::size_t in = 0;
     for (auto _ : state) {
-        auto st = std::make_unique<compress::lz77_state>();
+        auto st = std::make_unique<palm::lz77_state>();
         in = 0;
         for (std::size_t k = 0; k < f.strings.size(); ++k) {
-            const std::size_t n = cutter::get_script(f.strings[k], text);
-            const std::size_t m = cutter::rearrange_script(std::span(text).first(n), static_cast<int>(7 + k / 16),
+            const std::size_t n = palm::get_script(font_table, f.strings[k], text);
+            const std::size_t m = palm::rearrange_script(std::span(text).first(n), static_cast<int>(7 + k / 16),
                                                            static_cast<int>(k % 16));
-            compress::lz77_compress(*st, std::span(text).first(m), out);
+            palm::lz77_compress(*st, std::span(text).first(m), out);
             benchmark::DoNotOptimize(out.data());
             in += m;
         }
@@ -243,9 +248,9 @@ int paired(int rounds) {
     fixture& f = data();
     bytes out(cutter::compressed_buffer_size);
     const auto encoder = [&] {
-        auto st = std::make_unique<compress::lz77_state>();
+        auto st = std::make_unique<palm::lz77_state>();
         for (const auto& t : f.texts) {
-            compress::lz77_compress(*st, t, out);
+            palm::lz77_compress(*st, t, out);
             benchmark::DoNotOptimize(out.data());
         }
     };

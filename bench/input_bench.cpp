@@ -1,8 +1,8 @@
 // Speed of the input side: converting message text to Shift_JIS, and
 // scanning a message library's resource directory.
 #include "file_io.hpp"
-#include "resinfo.hpp"
-#include "unicode.hpp"
+#include "pe_resources.hpp"
+#include "sjis.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -25,13 +25,14 @@ std::vector<std::uint8_t> sample_text(std::size_t units) {
 }
 
 void BM_put_sjis(benchmark::State& state) {
-    make_u2e_table(PALMPORT_SOURCE_DIR "/examples/font.bin");
+    palm::sjis_table table;
+    palm::make_u2e_table(table, PALMPORT_SOURCE_DIR "/examples/font.bin");
     const auto text = sample_text(3999);
     std::array<std::uint8_t, 8000> out{};
     for (auto _ : state) {
         std::size_t n = 0;
         for (std::size_t i = 0; i < text.size(); i += 2) {
-            n += static_cast<std::size_t>(put_sjis(text[i], text[i + 1], std::span(out).subspan(n)));
+            n += static_cast<std::size_t>(palm::put_sjis(table, text[i], text[i + 1], std::span(out).subspan(n)));
         }
         benchmark::DoNotOptimize(n);
     }
@@ -41,11 +42,12 @@ BENCHMARK(BM_put_sjis);
 
 void BM_scan_dll(benchmark::State& state) {
     auto f = common::open_read(PALMPORT_SOURCE_DIR "/tests/data/messages_x64.dll");
-    const auto size = common::file_size(f.get()).value_or(0);
+    const auto library = common::byte_source::of_file(f.get());
+    const auto size = library ? library->size() : 0;
     for (auto _ : state) {
-        auto list = create_rlist();
-        scan_dll(f.get(), *list);
-        benchmark::DoNotOptimize(list->next.get());
+        palm::resource_list list;
+        palm::scan_dll(*library, list);
+        benchmark::DoNotOptimize(list.data());
     }
     state.SetBytesProcessed(state.iterations() * size);
 }

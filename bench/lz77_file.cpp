@@ -13,7 +13,7 @@
 #ifdef LZ77_FILE_REFERENCE
 #include "lz77_reference.hpp"
 #else
-#include "compress.hpp"
+#include "lzss.hpp"
 #endif
 
 namespace {
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 #ifndef LZ77_FILE_REFERENCE
-    const auto state = std::make_unique<compress::lz77_state>();
+    const auto state = std::make_unique<palm::lz77_state>();
 #endif
     std::vector<std::uint8_t> in;
     std::vector<std::uint8_t> stream;
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 #ifdef LZ77_FILE_REFERENCE
         const std::size_t n = lz77_reference::compress(in, stream);
 #else
-        const std::size_t n = compress::lz77_compress(*state, in, stream).size;
+        const std::size_t n = palm::lz77_compress(*state, in, stream).size;
 #endif
         if (std::fwrite(stream.data(), 1, n, out.get()) != n) {
             std::fprintf(stderr, "Can't write %s.\n", argv[1]);

@@ -125,7 +125,7 @@ cutter_whole_program() {
 crate_against_loop_and_cat() {
     local rounds=7
     heading "crate (stderr to a file unless said): time / yardstick's time, at most the target ($rounds rounds)"
-    RUNS=$rounds bash "$root/bench/crate_rows.sh" "$build/arc/crate" "$build/bench/readwrite_loop" 2>/dev/null |
+    RUNS=$rounds bash "$root/bench/crate_rows.sh" "$build/crate/crate" "$build/bench/readwrite_loop" 2>/dev/null |
         awk -F ' [|] ' 'NR > 1 {
             target = $1 ~ /to a file/ ? "noisy here" : $1 ~ /cat/ ? "target 1.05" : $1 ~ /CPU/ ? "target 1.30" : ""
             printf "  %-44s %7.2fx %7.2fx %7.2fx%s\n", $1, $2, $3, $4, target == "" ? "" : "  " target

@@ -1,6 +1,11 @@
 #include "cli.hpp"
 
 #include "fatal_error.hpp"
+#include "file_io.hpp"
+
+#include <array>
+#include <exception>
+#include <new>
 
 #include <cstdio>
 #include <string>
@@ -29,6 +34,37 @@ void print_stdout(std::string_view text) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
         throw fatal_error("Can't write standard output.");
     }
+}
+
+int run_entry(program_entry entry, int argc, char** argv, std::string_view program) {
+    const auto fail = [&](const std::string& line) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return 1;
+    };
+    try {
+        return entry(argc, argv);
+    } catch (const fatal_error& e) {
+        return fail(e.what());
+    } catch (const std::bad_alloc&) {
+        return fail(std::string(program) + ": out of memory.");
+    } catch (const std::exception& e) {
+        return fail(std::string(program) + ": " + e.what());
+    }
+}
+
+int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress) {
+    prepare_process();
+    // The buffer lives as long as the process, so that the flush at exit
+    // still finds it.
+    static std::array<char, 64 * 1024> progress;
+    if (buffered_progress) {
+        std::setvbuf(stderr, progress.data(), _IOFBF, progress.size());
+    }
+    const int status = run_entry(entry, argc, argv, program);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
 }
 
 std::string shown(std::string_view name) {

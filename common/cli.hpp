@@ -25,6 +25,23 @@ void print_stdout(std::string_view text);
 // A count with its noun, in English: "1 warning", "2 warnings", "0 errors".
 std::string count_text(std::size_t n, std::string_view noun);
 
+// A program's whole run, from its command line to its exit status.
+using program_entry = int (*)(int argc, char** argv);
+
+// Runs `entry` as every program's run ends: a common::fatal_error becomes its
+// line on standard error and exit status 1; running out of memory the line
+// "<program>: out of memory."; any other exception "<program>: <what>".
+// Standard output is flushed before such a line, so that the line follows
+// the results. Returns the exit status. The tests run the programs' entries
+// through this too.
+int run_entry(program_entry entry, int argc, char** argv, std::string_view program);
+
+// A program's main: prepare_process (common/file_io.hpp), standard error in
+// pieces of 64 KiB when `buffered_progress` (so that many progress lines cost
+// few writes), run_entry, then both streams flushed, the message that ended
+// a run leaving behind the progress lines before it.
+int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress);
+
 // Longest name a message quotes whole, in bytes.
 inline constexpr std::size_t shown_name_bytes = 255;
 

@@ -31,6 +31,15 @@ void file_closer::operator()(std::FILE* f) const noexcept {
     }
 }
 
+std::string_view base_name(std::string_view path) {
+#ifdef _WIN32
+    const auto cut = path.find_last_of("/\\:");
+#else
+    const auto cut = path.rfind('/');
+#endif
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
 file_ptr open_read(const std::string& path) {
     return file_ptr(sys::open_stream(path, "rb"));
 }
@@ -192,12 +201,7 @@ namespace {
 
 // The folder part of `path`, with its separator: "" for a bare name.
 std::string folder_of(const std::string& path) {
-#ifdef _WIN32
-    const auto cut = path.find_last_of("/\\:");
-#else
-    const auto cut = path.rfind('/');
-#endif
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    return path.substr(0, path.size() - base_name(path).size());
 }
 
 // A temporary name in the folder of `path`: hidden, named after the final

@@ -26,6 +26,11 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 // locale, and the programs run with UTF-8 as their code page (see
 // cmake/utf8.manifest), so that their arguments arrive as UTF-8 too.
 
+// The name in `path` without its folders: the text after the last "/", and
+// on Windows, where a backslash and a drive's colon separate folders too
+// ("chunks\\0x7_00.txt", "C:0x7_00.txt"), after the last of any of them.
+std::string_view base_name(std::string_view path);
+
 // Opens `path` for binary reading. Null when it cannot be opened.
 file_ptr open_read(const std::string& path);
 

@@ -17,7 +17,7 @@ cmake --build "$out" --target cutter crate peek -j2 >/dev/null
 rm -rf "$chunks"
 mkdir -p "$chunks"
 cd "$chunks"
-"$out/text/cutter" "$root/examples/rumomsg.dll" "$root/examples/font.bin" 2>"$out/cutter.log"
+"$out/cutter/cutter" "$root/examples/rumomsg.dll" "$root/examples/font.bin" 2>"$out/cutter.log"
 echo "cutter: $(ls | wc -l) chunk files in $chunks"
 # Anything but a progress line is a warning worth seeing.
 grep -v ' (size = [0-9]*)$' "$out/cutter.log" || true
@@ -28,7 +28,7 @@ while read -r name rest; do
   case "$rest" in "(size = "*) set -- "$@" "$name" ;; esac
 done <"$out/cutter.log"
 set -- "$@" "$root/examples/CGRUMO.bmp" "$root/examples"/CG[0-9]*.bmp
-"$out/arc/crate" "$out/sample.pdb" "$@" 2>"$out/crate.log"
+"$out/crate/crate" "$out/sample.pdb" "$@" 2>"$out/crate.log"
 for f in "$@"; do echo "${f##*/}"; done >"$out/packed.txt"
 
 pdb="$out/sample.pdb"

@@ -2,7 +2,7 @@
 // parsers, and checks every number they read against the C library's strtol
 // wherever strtol's result fits 32 bits (crate clamps larger ones so that
 // every system gives the same IDs). Any mismatch aborts.
-#include "crate.hpp"
+#include "record_ids.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name(reinterpret_cast<const char*>(data), size);
     std::int32_t block = 0;
     std::int32_t chunk = 0;
-    if (crate::parse_text_filename(name, block, chunk)) {
+    if (palm::parse_text_filename(name, block, chunk)) {
         const auto underscore = name.find('_');
         const std::string index = name.substr(underscore + 1);
         check(block, name.substr(0, underscore), 16);
@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::int32_t id = 0;
     const auto zero = name.find('0');
-    const bool fixed = std::any_of(crate::fixed_picture_names.begin(), crate::fixed_picture_names.end(),
+    const bool fixed = std::any_of(palm::fixed_picture_names.begin(), palm::fixed_picture_names.end(),
                                    [&](const auto& p) { return name.starts_with(p.prefix); });
-    if (crate::parse_cg_filename(name, id) && !fixed && zero != std::string::npos) {
+    if (palm::parse_cg_filename(name, id) && !fixed && zero != std::string::npos) {
         const std::string number = name.substr(zero);
         check(id, number.substr(0, number.find('.')), 10);
     }

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const common::fatal_error&) {
         return 0;
     }
-    if (names.size() > crate::max_files) {
+    if (names.size() > palm::max_files) {
         std::abort();
     }
     for (const auto& name : names) {

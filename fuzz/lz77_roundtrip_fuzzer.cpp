@@ -3,7 +3,7 @@
 // for the same calls, decode alone to its input, stay within the size bound,
 // and a call with too little room must report it, write only the room, and
 // leave the state as a call with enough room does.
-#include "compress.hpp"
+#include "lzss.hpp"
 #include "lz77_reference.hpp"
 
 #include <algorithm>
@@ -21,34 +21,34 @@ void check(bool ok) {
     }
 }
 
-bool same_state(const compress::lz77_state& a, const compress::lz77_state& b) {
+bool same_state(const palm::lz77_state& a, const palm::lz77_state& b) {
     return a.text == b.text && a.lson == b.lson && a.rson == b.rson && a.dad == b.dad;
 }
 
-void round_trip(compress::lz77_state& st, std::span<const std::uint8_t> in) {
+void round_trip(palm::lz77_state& st, std::span<const std::uint8_t> in) {
     // A copy of the state for the call with too little room.
-    auto tight_state = std::make_unique<compress::lz77_state>(st);
+    auto tight_state = std::make_unique<palm::lz77_state>(st);
 
-    std::vector<std::uint8_t> out(compress::lz77_max_compressed_size(in.size()));
-    const auto res = compress::lz77_compress(st, in, out);
-    check(res.status == compress::lz77_status::ok);
+    std::vector<std::uint8_t> out(palm::lz77_max_compressed_size(in.size()));
+    const auto res = palm::lz77_compress(st, in, out);
+    check(res.status == palm::lz77_status::ok);
     check(res.size <= out.size());
     out.resize(res.size);
     check(in.empty() == out.empty());
 
-    std::vector<std::uint8_t> reference(compress::lz77_max_compressed_size(in.size()));
+    std::vector<std::uint8_t> reference(palm::lz77_max_compressed_size(in.size()));
     reference.resize(lz77_reference::compress(in, reference));
     check(out == reference);
 
-    const auto dec = compress::lz77_decompress(out, in.size());
-    check(dec.status == compress::lz77_decode_status::ok);
+    const auto dec = palm::lz77_decompress(out, in.size());
+    check(dec.status == palm::lz77_decode_status::ok);
     check(std::equal(dec.bytes.begin(), dec.bytes.end(), in.begin(), in.end()));
 
     if (!out.empty()) {
         const std::size_t room = out.size() / 2;
         std::vector<std::uint8_t> tight(room + 1, 0xA5);
-        const auto cut = compress::lz77_compress(*tight_state, in, std::span(tight).first(room));
-        check(cut.status == compress::lz77_status::overflow && cut.size == out.size());
+        const auto cut = palm::lz77_compress(*tight_state, in, std::span(tight).first(room));
+        check(cut.status == palm::lz77_status::overflow && cut.size == out.size());
         check(std::equal(tight.begin(), tight.begin() + static_cast<std::ptrdiff_t>(room), out.begin()));
         check(tight[room] == 0xA5);
         check(same_state(*tight_state, st));
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t calls = 1 + data[0] % 4;
     const std::span<const std::uint8_t> rest(data + 1, size - 1);
-    auto st = std::make_unique<compress::lz77_state>();
+    auto st = std::make_unique<palm::lz77_state>();
     lz77_reference::reset();
     const std::size_t piece = rest.size() / calls;
     for (std::size_t k = 0; k < calls; ++k) {

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #else
     static std::FILE* sink = std::fopen("/dev/null", "wb");
 #endif
-    const peek::archive_source src{nullptr, std::span(data, size), static_cast<std::int64_t>(size)};
+    const common::byte_source src(std::span(data, size));
     for (const bool json : {false, true}) {
         try {
             peek::print_listing(sink, "fuzz.pdb", src, json);
@@ -25,15 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto problems = peek::check_archive(src);
     const bool sound = std::none_of(problems.begin(), problems.end(), [](const peek::problem& p) { return !p.warning; });
     if (sound) {
-        const auto index = peek::read_index(src);
+        const auto index = palm::read_index(src);
         for (std::size_t k = 0; k < index.entries.size(); ++k) {
-            if (!peek::record_length(index, k)) {
+            if (!palm::record_length(index, k)) {
                 std::abort();
             }
         }
     }
+    static const palm::sjis_table table;
+    static const palm::sjis_reader reader(table);
     try {
-        peek::print_text(sink, src);
+        peek::print_text(sink, src, reader);
     } catch (const common::fatal_error&) {
     }
     return 0;

@@ -4,7 +4,7 @@
 // rest, with a closing zero byte, is the text, held in a buffer of exactly
 // its size so that a sanitizer sees any read or write outside it. A
 // difference aborts.
-#include "cutter.hpp"
+#include "chunk_text.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> text(data + 2, data + size);
     text.push_back(0);
     const auto want = plain_reflow(text, id, index);
-    const std::size_t n = cutter::rearrange_script(text, id, index);
+    const std::size_t n = palm::rearrange_script(text, id, index);
     if (n != want.size() || !std::equal(want.begin(), want.end(), text.begin()) || text[n - 1] != 0) {
         std::abort();
     }

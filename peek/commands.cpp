@@ -3,8 +3,9 @@
 #include "peek.hpp"
 
 #include "cli.hpp"
-#include "compress.hpp"
-#include "unicode.hpp"
+#include "lzss.hpp"
+#include "record_ids.hpp"
+#include "sjis.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,98 +16,26 @@ namespace peek {
 
 namespace {
 
-// Shift_JIS code (lead byte * 256 + second byte) to the code point cutter
-// converted to it; 0 where none did.
-std::array<std::uint32_t, 0x10000> inverse_table{};
-
-constexpr std::uint32_t geta_mark = 0x3013;
-constexpr std::uint32_t replacement_character = 0xFFFD;
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // A stream longer than this cannot decode to `max_text_size` bytes or fewer:
 // every item gives at least one byte for at most nine eighths of a byte.
-constexpr std::size_t max_stream_size = compress::lz77_max_compressed_size(max_text_size) + 1;
+constexpr std::size_t max_stream_size = palm::lz77_max_compressed_size(max_text_size) + 1;
 
 }  // namespace
 
-void make_inverse_table() {
-    inverse_table.fill(0);
-    for (std::uint32_t u = 0xFFFE; u >= 0x80; --u) {
-        if (u >= 0xD800 && u <= 0xDFFF) {
-            continue;  // a lone surrogate is no character of its own
-        }
-        std::array<std::uint8_t, 2> sjis{};
-        const std::uint64_t before = unmapped_count();
-        put_sjis(static_cast<std::uint8_t>(u & 0xFF), static_cast<std::uint8_t>(u >> 8), sjis);
-        if (unmapped_count() == before) {
-            // Going down, the lowest code point that gives a code wins.
-            inverse_table[static_cast<std::size_t>(sjis[0] << 8 | sjis[1])] = u;
-        }
-    }
-    inverse_table[static_cast<std::size_t>(sjis_replacement[0] << 8 | sjis_replacement[1])] = geta_mark;
-    // The table walk is no conversion of real text: leave no count behind.
-    reset_unmapped_count();
-}
-
-void load_font_table(const std::string& fontfile) {
+void load_font_table(palm::sjis_table& table, const std::string& fontfile) {
     try {
-        make_u2e_table(fontfile);
+        palm::make_u2e_table(table, fontfile);
     } catch (const common::fatal_error&) {
         // Tell what stands at the name as for every other input; a file that
         // opens but fails while it is read keeps the table's own message.
         static_cast<void>(open_input(fontfile, "a file"));
         throw;
     }
-    make_inverse_table();
 }
 
-std::string sjis_to_utf8(std::span<const std::uint8_t> sjis) {
-    std::string out;
-    out.reserve(sjis.size() * 2);
-    std::size_t i = 0;
-    while (i < sjis.size()) {
-        const std::uint8_t c = sjis[i];
-        if (c == 0 && i + 1 == sjis.size()) {
-            break;  // the closing zero byte
-        }
-        if (c >= 0x80) {
-            const std::uint32_t cp =
-                i + 1 < sjis.size() ? inverse_table[static_cast<std::size_t>(c << 8 | sjis[i + 1])] : 0;
-            if (cp != 0) {
-                append_utf8(out, cp);
-                i += 2;
-                continue;
-            }
-            append_utf8(out, replacement_character);
-        } else if (c < 0x20 && c != '\n' && c != '\t') {
-            append_utf8(out, replacement_character);
-        } else {
-            out += static_cast<char>(c);
-        }
-        ++i;
-    }
-    return out;
-}
-
-namespace {
-
-}  // namespace
-
-decoded_chunk decode_chunk(const archive_source& src, const pdb_index& index, std::size_t k) {
+decoded_chunk decode_chunk(const common::byte_source& src, const palm::pdb_index& index, std::size_t k) {
     decoded_chunk d;
-    const auto length = record_length(index, k);
+    const auto length = palm::record_length(index, k);
     if (!length) {
         d.fault = "its offset lies outside the archive or behind the next record";
         return d;
@@ -117,20 +46,20 @@ decoded_chunk decode_chunk(const archive_source& src, const pdb_index& index, st
         return d;
     }
     std::vector<std::uint8_t> stream(static_cast<std::size_t>(*length));
-    if (!read_at(src, index.entries[k].offset, stream)) {
+    if (!src.read_at(index.entries[k].offset, stream)) {
         d.fault = "its bytes cannot be read";
         return d;
     }
-    auto decoded = compress::lz77_decompress(stream, max_text_size);
+    auto decoded = palm::lz77_decompress(stream, max_text_size);
     d.text = std::move(decoded.bytes);
     switch (decoded.status) {
-    case compress::lz77_decode_status::too_long:
+    case palm::lz77_decode_status::too_long:
         d.fault = "the stream decodes to more than " + std::to_string(max_text_size) + " bytes";
         break;
-    case compress::lz77_decode_status::truncated_match:
+    case palm::lz77_decode_status::truncated_match:
         d.fault = "the stream ends inside a match after " + std::to_string(d.text.size()) + " bytes of text";
         break;
-    case compress::lz77_decode_status::ok:
+    case palm::lz77_decode_status::ok:
         if (d.text.empty() || d.text.back() != 0) {
             d.fault = "the text has no closing zero byte";
         }
@@ -143,10 +72,10 @@ namespace {
 
 // Records holding one of cutter's chunks, in ID order (record order among
 // equal IDs).
-std::vector<std::size_t> chunk_records(const pdb_index& index) {
+std::vector<std::size_t> chunk_records(const palm::pdb_index& index) {
     std::vector<std::size_t> ks;
     for (std::size_t k = 1; k < index.entries.size(); ++k) {
-        if (chunk_name(index.entries[k].uid)) {
+        if (palm::chunk_name_of_id(index.entries[k].uid)) {
             ks.push_back(k);
         }
     }
@@ -157,15 +86,15 @@ std::vector<std::size_t> chunk_records(const pdb_index& index) {
 
 }  // namespace
 
-void print_text(std::FILE* out, const archive_source& src) {
-    const pdb_index index = read_index(src);
+void print_text(std::FILE* out, const common::byte_source& src, const palm::sjis_reader& reader) {
+    const palm::pdb_index index = palm::read_index(src);
     std::vector<std::string> damaged;
     for (const std::size_t k : chunk_records(index)) {
         const std::uint32_t uid = index.entries[k].uid;
-        const std::string name = *chunk_name(uid);
+        const std::string name = *palm::chunk_name_of_id(uid);
         const decoded_chunk d = decode_chunk(src, index, k);
         std::fprintf(out, "== %s (record %zu, unique ID %" PRIu32 ")\n", name.c_str(), k, uid);
-        const std::string text = sjis_to_utf8(d.text);
+        const std::string text = reader.to_utf8(d.text);
         std::fwrite(text.data(), 1, text.size(), out);
         if (!d.fault.empty()) {
             std::fprintf(out, "%s!! damaged: %s\n", text.empty() || text.back() == '\n' ? "" : "\n", d.fault.c_str());
@@ -187,8 +116,8 @@ void print_text(std::FILE* out, const archive_source& src) {
     }
 }
 
-void extract_archive(const std::string& dir, const archive_source& src) {
-    const pdb_index index = read_index(src);
+void extract_archive(const std::string& dir, const common::byte_source& src) {
+    const palm::pdb_index index = palm::read_index(src);
     if (!common::make_folders(dir)) {
         throw common::fatal_error("Can't create folder " + common::shown(dir) + ".");
     }
@@ -211,13 +140,13 @@ void extract_archive(const std::string& dir, const archive_source& src) {
     std::vector<std::uint8_t> piece(64 * 1024);
     for (std::size_t k = 0; k < index.entries.size(); ++k) {
         const std::uint32_t uid = index.entries[k].uid;
-        const auto length = record_length(index, k);
+        const auto length = palm::record_length(index, k);
         if (!length) {
             throw common::input_error("record " + std::to_string(k) + ": offset " +
                                       std::to_string(index.entries[k].offset) +
                                       " lies outside the archive or behind the next record");
         }
-        std::string name = k == 0 ? "size_record.bin" : chunk_name(uid).value_or("uid_" + std::to_string(uid) + ".bin");
+        std::string name = k == 0 ? "size_record.bin" : palm::chunk_name_of_id(uid).value_or("uid_" + std::to_string(uid) + ".bin");
         if (!taken.insert(name).second) {
             name = "r" + std::to_string(k) + "_" + name;
             taken.insert(name);
@@ -227,7 +156,7 @@ void extract_archive(const std::string& dir, const archive_source& src) {
             while (done < *length) {
                 const auto n = static_cast<std::size_t>(std::min<std::int64_t>(*length - done, piece.size()));
                 const std::span<std::uint8_t> part(piece.data(), n);
-                if (!read_at(src, index.entries[k].offset + done, part)) {
+                if (!src.read_at(index.entries[k].offset + done, part)) {
                     throw common::input_error("record " + std::to_string(k) + ": cannot read its bytes");
                 }
                 common::write_all(f, part);
@@ -235,7 +164,7 @@ void extract_archive(const std::string& dir, const archive_source& src) {
             }
         });
         listing += std::to_string(k) + "\t" + std::to_string(uid) + "\t" + std::to_string(*length) + "\t" + name +
-                   "\t" + uid_meaning(k, uid) + "\n";
+                   "\t" + palm::uid_meaning(k, uid) + "\n";
     }
     write_file("index.txt", [&](std::FILE* f) {
         common::write_all(f, std::span(reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()));
@@ -314,26 +243,28 @@ int run_command(int argc, char** argv) {
         auto a = open_archive_file(args[0]);
         if (mode.empty()) {
             const std::string name = common::shown(args[0]);
-            if (!common::name_input(name, [&] { return print_listing(stdout, args[0], a.source, json); })) {
+            if (!common::name_input(name, [&] { return print_listing(stdout, args[0], *a.source, json); })) {
                 // The listing shows what it can; what is wrong is --check's to tell.
                 flush_results();
                 throw common::fatal_error(name + ": damaged archive: peek --check " + name + " tells what is wrong");
             }
             return 0;
         }
-        return print_check(stdout, args[0], a.source, json) ? 0 : 1;
+        return print_check(stdout, args[0], *a.source, json) ? 0 : 1;
     }
     if (mode == "--text") {
         need(2, false);
         auto a = open_archive_file(args[0]);
-        load_font_table(args[1]);
-        common::name_input(common::shown(args[0]), [&] { print_text(stdout, a.source); });
+        palm::sjis_table table;
+        load_font_table(table, args[1]);
+        const palm::sjis_reader reader(table);
+        common::name_input(common::shown(args[0]), [&] { print_text(stdout, *a.source, reader); });
         return 0;
     }
     if (mode == "--extract") {
         need(2, false);
         auto a = open_archive_file(args[1]);
-        common::name_input(common::shown(args[1]), [&] { extract_archive(args[0], a.source); });
+        common::name_input(common::shown(args[1]), [&] { extract_archive(args[0], *a.source); });
         return 0;
     }
     if (mode == "--library") {
@@ -342,7 +273,7 @@ int run_command(int argc, char** argv) {
     }
     need(3, true);
     auto a = open_archive_file(args[2]);
-    return verify_archive(stdout, args[0], args[1], args[2], a.source, json) ? 0 : 1;
+    return verify_archive(stdout, args[0], args[1], args[2], *a.source, json) ? 0 : 1;
 }
 
 }  // namespace

@@ -4,9 +4,8 @@
 #include "peek.hpp"
 
 #include "cli.hpp"
-#include "cutter.hpp"
-#include "resinfo.hpp"
-#include "resinfo_internal.hpp"
+#include "message_blocks.hpp"
+#include "pe_resources.hpp"
 
 #include <algorithm>
 #include <array>
@@ -35,20 +34,20 @@ std::string type_name(std::int32_t type) {
 // One of the 36 blocks as cutter would read it.
 struct block_view {
     std::string_view id;
-    const RESINFO* res = nullptr;  // the resource that serves, null when missing
+    const palm::RESINFO* res = nullptr;  // the resource that serves, null when missing
     std::size_t strings = 0;       // non-empty strings
     std::size_t longest = 0;       // in UTF-16 code units
     std::string problem;           // why cutter would stop here, empty when it would not
 };
 
-block_view read_block(std::FILE* fp, const RESINFO& rlist, std::string_view id) {
-    block_view b{id, cutter::find_message(rlist, id), 0, 0, {}};
+block_view read_block(const common::byte_source& library, const palm::resource_list& rlist, std::string_view id) {
+    block_view b{id, palm::find_message(rlist, id), 0, 0, {}};
     try {
-        cutter::message_block mb = cutter::open_message(fp, rlist, id);
+        palm::message_block mb = palm::open_message(library, rlist, id);
         std::vector<std::uint8_t> units;
-        for (int index = 0; index < cutter::strings_per_block; ++index) {
-            units.resize(cutter::read_string_length(mb, index));
-            cutter::read_string_text(mb, index, units);
+        for (int index = 0; index < palm::strings_per_block; ++index) {
+            units.resize(palm::read_string_length(mb, index));
+            palm::read_string_text(mb, index, units);
             if (!units.empty()) {
                 ++b.strings;
                 b.longest = std::max(b.longest, units.size() / 2);
@@ -70,23 +69,24 @@ std::string hex(std::int32_t v) {
 
 bool print_library(std::FILE* out, const std::string& library, bool json) {
     auto f = open_input(library, "a file");
-    const auto size = common::file_size(f.get());
-    if (!size) {
+    const auto source = common::byte_source::of_file(f.get());
+    if (!source) {
         throw common::fatal_error("Can't open " + common::shown(library) + ".");
     }
-    auto rlist = create_rlist();
-    common::name_input(common::shown(library), [&] { return scan_dll(f.get(), *rlist); });
+    const std::int64_t size = source->size();
+    palm::resource_list rlist;
+    common::name_input(common::shown(library), [&] { palm::scan_dll(*source, rlist); });
 
     std::vector<block_view> blocks;
-    std::set<const RESINFO*> serving;
-    for (const std::string_view id : cutter::text_name) {
-        blocks.push_back(read_block(f.get(), *rlist, id));
+    std::set<const palm::RESINFO*> serving;
+    for (const std::string_view id : palm::text_name) {
+        blocks.push_back(read_block(*source, rlist, id));
         serving.insert(blocks.back().res);
     }
-    std::vector<const RESINFO*> others;
-    for (const RESINFO* r = rlist->next.get(); r != nullptr; r = r->next.get()) {
-        if (serving.count(r) == 0) {
-            others.push_back(r);
+    std::vector<const palm::RESINFO*> others;
+    for (const palm::RESINFO& r : rlist) {
+        if (serving.count(&r) == 0) {
+            others.push_back(&r);
         }
     }
     const auto first_bad = std::find_if(blocks.begin(), blocks.end(), [](const block_view& b) { return !b.problem.empty(); });
@@ -94,7 +94,7 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
 
     if (json) {
         std::fprintf(out, "{\"library\":%s,\"size\":%" PRId64 ",\"resources\":%zu,\"ok\":%s,\"blocks\":[",
-                     json_string(library).c_str(), *size, resources, first_bad == blocks.end() ? "true" : "false");
+                     json_string(library).c_str(), size, resources, first_bad == blocks.end() ? "true" : "false");
         for (std::size_t i = 0; i < blocks.size(); ++i) {
             const block_view& b = blocks[i];
             std::fprintf(out, "%s{\"block\":\"%.*s\",\"found\":%s", i == 0 ? "" : ",", static_cast<int>(b.id.size()),
@@ -109,17 +109,17 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
         }
         std::fprintf(out, "],\"others\":[");
         for (std::size_t i = 0; i < others.size(); ++i) {
-            const RESINFO& r = *others[i];
+            const palm::RESINFO& r = *others[i];
             std::fprintf(out, "%s{\"type\":%" PRId32 ",\"type_name\":%s,\"name\":%s,\"language\":%" PRId32
                               ",\"offset\":%" PRId32 ",\"size\":%" PRIu32 "}",
                          i == 0 ? "" : ",", r.type, json_string(type_name(r.type)).c_str(),
-                         json_string(rlist_name(r)).c_str(), r.lang, r.offset, r.size);
+                         json_string(palm::rlist_name(r)).c_str(), r.lang, r.offset, r.size);
         }
         std::fprintf(out, "]}\n");
         return first_bad == blocks.end();
     }
 
-    std::fprintf(out, "library:  %s (%" PRId64 " bytes, %s)\n\n", common::shown(library).c_str(), *size,
+    std::fprintf(out, "library:  %s (%" PRId64 " bytes, %s)\n\n", common::shown(library).c_str(), size,
                  common::count_text(resources, "resource").c_str());
     std::fprintf(out, "block  found  type              language      offset      size  strings  longest\n");
     for (const block_view& b : blocks) {
@@ -138,19 +138,19 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
     const auto found = static_cast<std::size_t>(
         std::count_if(blocks.begin(), blocks.end(), [](const block_view& b) { return b.res != nullptr; }));
     if (first_bad == blocks.end()) {
-        std::fprintf(out, "\nall 36 blocks found and readable\n");
+        std::fprintf(out, "\nall %zu blocks found and readable\n", blocks.size());
     } else {
-        std::fprintf(out, "\n%zu of 36 blocks found; cutter stops at block %.*s: %s\n", found,
+        std::fprintf(out, "\n%zu of %zu blocks found; cutter stops at block %.*s: %s\n", found, blocks.size(),
                      static_cast<int>(first_bad->id.size()), first_bad->id.data(), first_bad->problem.c_str());
     }
 
     // The other resources, briefly: per type, how many and their names (a
     // name in several languages is one resource per language).
     std::map<std::int32_t, std::pair<std::size_t, std::vector<std::string>>> by_type;
-    for (const RESINFO* r : others) {
+    for (const palm::RESINFO* r : others) {
         auto& [count, names] = by_type[r->type];
         ++count;
-        const std::string name(rlist_name(*r));
+        const std::string name(palm::rlist_name(*r));
         if (std::find(names.begin(), names.end(), name) == names.end()) {
             names.push_back(name);
         }

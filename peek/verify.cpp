@@ -2,11 +2,12 @@
 // cutter makes it, under the unique IDs that crate gives its chunk files.
 #include "peek.hpp"
 
+#include "chunk_text.hpp"
 #include "cli.hpp"
-#include "compress.hpp"
-#include "cutter.hpp"
-#include "resinfo.hpp"
-#include "unicode.hpp"
+#include "message_blocks.hpp"
+#include "pe_resources.hpp"
+#include "record_ids.hpp"
+#include "sjis.hpp"
 
 #include <algorithm>
 #include <array>
@@ -16,21 +17,6 @@
 namespace peek {
 
 namespace {
-
-// The text cutter makes of one string: Shift_JIS, reflowed, closing zero.
-// cutter refuses a text that does not fit its buffer, so no archive it made
-// can hold one; such a string ends the verification.
-std::vector<std::uint8_t> cutter_text(std::span<const std::uint8_t> utf16, std::uint32_t block,
-                                      std::uint32_t index, const std::string& chunk) {
-    std::vector<std::uint8_t> text(cutter::text_buffer_size);
-    const std::size_t n = cutter::get_script(utf16, text);
-    if (n == 0) {
-        throw common::input_error(chunk + ": the text is longer than " + std::to_string(cutter::text_buffer_size) +
-                                  " bytes; cutter refuses it.");
-    }
-    text.resize(cutter::rearrange_script(std::span(text).first(n), static_cast<int>(block), static_cast<int>(index)));
-    return text;
-}
 
 struct library_chunk {
     std::string name;
@@ -42,25 +28,37 @@ struct library_chunk {
 // Reads the 16 strings of each of the 36 message blocks of `library`, found
 // and bounded as cutter finds and bounds them, and makes the text of every
 // non-empty one.
-std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library) {
+std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library, palm::sjis_table& table) {
     auto f = open_input(library, "a file");
-    auto rlist = create_rlist();
-    scan_dll(f.get(), *rlist);  // the caller names the library in a failure
+    const auto source = common::byte_source::of_file(f.get());
+    if (!source) {
+        throw common::fatal_error("Can't open " + common::shown(library) + ".");
+    }
+    palm::resource_list rlist;
+    palm::scan_dll(*source, rlist);  // the caller names the library in a failure
     std::map<std::uint32_t, library_chunk> chunks;
     std::vector<std::uint8_t> units;
-    for (const std::string_view id : cutter::text_name) {
-        const auto block = static_cast<std::uint32_t>(cutter::block_number(id));
-        cutter::message_block mb = cutter::open_message(f.get(), *rlist, id);
-        for (int index = 0; index < cutter::strings_per_block; ++index) {
-            units.resize(cutter::read_string_length(mb, index));
-            cutter::read_string_text(mb, index, units);
+    std::vector<std::uint8_t> text(palm::text_buffer_size);
+    for (const std::string_view id : palm::text_name) {
+        const int block = palm::block_number(id);
+        palm::message_block mb = palm::open_message(*source, rlist, id);
+        for (int index = 0; index < palm::strings_per_block; ++index) {
+            units.resize(palm::read_string_length(mb, index));
+            palm::read_string_text(mb, index, units);
             if (units.empty()) {
                 continue;
             }
-            const std::uint32_t uid = chunk_id_base + chunk_id_step * block + static_cast<std::uint32_t>(index);
-            const std::string chunk = cutter::chunk_name(id, index);
-            chunks[uid] = {chunk, block, static_cast<std::uint32_t>(index),
-                           cutter_text(units, block, static_cast<std::uint32_t>(index), chunk)};
+            const std::string chunk = palm::chunk_name(id, index);
+            // cutter refuses a text that does not fit its buffer, so no
+            // archive it made can hold one; such a string ends the verification.
+            const std::size_t n = palm::make_chunk_text(table, units, block, index, text);
+            if (n == 0) {
+                throw common::input_error(chunk + ": the text is longer than " +
+                                          std::to_string(palm::text_buffer_size) + " bytes; cutter refuses it.");
+            }
+            chunks[static_cast<std::uint32_t>(palm::chunk_id(block, index))] = {
+                chunk, static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(index),
+                std::vector<std::uint8_t>(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n))};
         }
     }
     return chunks;
@@ -68,15 +66,16 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
 
 // Up to `chars` characters of `text` from byte `from`, as UTF-8 with line
 // feeds shown as \n, for a one-line report.
-std::string excerpt(std::span<const std::uint8_t> text, std::size_t from, std::size_t chars) {
+std::string excerpt(const palm::sjis_reader& reader, std::span<const std::uint8_t> text, std::size_t from,
+                    std::size_t chars) {
     from = std::min(from, text.size());
     std::size_t end = from;
     for (std::size_t n = 0; n < chars && end < text.size(); ++n) {
-        end += text[end] >= 0x80 ? 2 : 1;
+        end += palm::starts_two_byte_character(text[end]) ? 2 : 1;
     }
     end = std::min(end, text.size());
     std::string shown;
-    for (const char c : sjis_to_utf8(text.subspan(from, end - from))) {
+    for (const char c : reader.to_utf8(text.subspan(from, end - from))) {
         shown += c == '\n' ? std::string("\\n") : std::string(1, c);
     }
     // The closing zero byte, or the place where a text without one stops.
@@ -95,12 +94,13 @@ struct finding {
 };
 
 // Where `got` first differs from `want`, told as character position and text.
-std::string difference(std::span<const std::uint8_t> want, std::span<const std::uint8_t> got) {
+std::string difference(const palm::sjis_reader& reader, std::span<const std::uint8_t> want,
+                       std::span<const std::uint8_t> got) {
     // Walk by characters of the expected text, so the excerpt starts on one.
     std::size_t at = 0;
     std::size_t chars = 0;
     while (at < want.size() && at < got.size()) {
-        const std::size_t w = want[at] >= 0x80 ? 2 : 1;
+        const std::size_t w = palm::starts_two_byte_character(want[at]) ? 2 : 1;
         if (at + w > want.size() || at + w > got.size() ||
             !std::equal(want.begin() + static_cast<std::ptrdiff_t>(at), want.begin() + static_cast<std::ptrdiff_t>(at + w),
                         got.begin() + static_cast<std::ptrdiff_t>(at))) {
@@ -110,23 +110,25 @@ std::string difference(std::span<const std::uint8_t> want, std::span<const std::
         ++chars;
     }
     return "first difference at byte " + std::to_string(at) + " (character " + std::to_string(chars + 1) +
-           "): archive " + excerpt(got, at, 12) + ", library " + excerpt(want, at, 12);
+           "): archive " + excerpt(reader, got, at, 12) + ", library " + excerpt(reader, want, at, 12);
 }
 
 }  // namespace
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
-                    const std::string& archive_name, const archive_source& src, bool json) {
-    const pdb_index index = common::name_input(common::shown(archive_name), [&] { return read_index(src); });
-    load_font_table(fontfile);
-    const auto chunks = common::name_input(common::shown(library), [&] { return library_chunks(library); });
+                    const std::string& archive_name, const common::byte_source& src, bool json) {
+    const palm::pdb_index index = common::name_input(common::shown(archive_name), [&] { return palm::read_index(src); });
+    palm::sjis_table table;
+    load_font_table(table, fontfile);
+    const palm::sjis_reader reader(table);
+    const auto chunks = common::name_input(common::shown(library), [&] { return library_chunks(library, table); });
 
     // The record the handheld finds for an ID is the first that carries it.
     std::map<std::uint32_t, std::size_t> first_record;
     std::vector<finding> findings;
     for (std::size_t k = 1; k < index.entries.size(); ++k) {
         const std::uint32_t uid = index.entries[k].uid;
-        const auto name = chunk_name(uid);
+        const auto name = palm::chunk_name_of_id(uid);
         if (!name) {
             continue;
         }
@@ -151,7 +153,7 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
         // A text that decoded at least in part shows where it departs.
         std::string fault = d.fault;
         if (fault.empty() || !d.text.empty()) {
-            fault += (fault.empty() ? "" : "; ") + difference(chunk.text, d.text);
+            fault += (fault.empty() ? "" : "; ") + difference(reader, chunk.text, d.text);
         }
         findings.push_back({"different", chunk.name, uid, it->second, fault});
     }

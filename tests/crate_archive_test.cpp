@@ -40,16 +40,16 @@ TEST_F(Archive, ThreeFilesOneMissing) {
 
 TEST_F(Archive, EmptyListGives88BytesDatedByTheClock) {
     write_file("list", "");
-    const auto before = crate::unix_time_to_pilot_time(std::time(nullptr));
+    const auto before = palm::unix_time_to_pilot_time(std::time(nullptr));
     ASSERT_EQ(run({"-f", "list", "out.pdb"}).status, 0);
-    const auto after = crate::unix_time_to_pilot_time(std::time(nullptr));
+    const auto after = palm::unix_time_to_pilot_time(std::time(nullptr));
     const std::string got = read_file("out.pdb");
     EXPECT_EQ(masked(got), header(1) + std::string("\0\0\0\x58\0\0\0\0\0\0", 10));
     auto date = [&](std::size_t at) { return read_be(got, at, 4); };
     EXPECT_LE(before, date(36));
     EXPECT_LE(date(36), date(40));
     EXPECT_LE(date(40), after);
-    EXPECT_EQ(crate::unix_time_to_pilot_time(2212122496), 0u);  // wraps modulo 2^32
+    EXPECT_EQ(palm::unix_time_to_pilot_time(2212122496), 0u);  // wraps modulo 2^32
 }
 
 // A size of 65536 keeps its low 16 bits in the size record but all its bytes;
@@ -210,7 +210,7 @@ TEST_F(Archive, SampleInputsMatchTheGoldenArchive) {
     const auto r = run({"-f", "sample.list", (dir_ / "out.pdb").string()});
     fs::current_path(dir_);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(masked(read_file("out.pdb")), read_file(source_dir / "tests/golden/sample.pdb"));
+    EXPECT_EQ(masked(read_file("out.pdb")), read_file(source_dir / "tests/golden/sample_list.pdb"));
 }
 
 }  // namespace

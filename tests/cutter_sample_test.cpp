@@ -2,7 +2,7 @@
 // reflowed text computed independently in tests/data/sample_expected/, the
 // progress lines and warnings match its index, and crate gives every chunk its
 // unique ID. The chunk files' exact bytes are pinned by golden_sample_test.
-#include "compress.hpp"
+#include "lzss.hpp"
 #include "platform.hpp"
 #include "test_support.hpp"
 
@@ -63,8 +63,8 @@ TEST(SampleLibrary, ChunksProgressLinesUniqueIdsAndStreams) {
             err += c.name + ": characters without a mapping in the font file replaced: " + c.unmapped + "\n";
         }
         want_files.insert(c.name);
-        const auto decoded = compress::lz77_decompress(read_bytes(c.name), 8000);
-        EXPECT_EQ(decoded.status, compress::lz77_decode_status::ok) << c.name;
+        const auto decoded = palm::lz77_decompress(read_bytes(c.name), 8000);
+        EXPECT_EQ(decoded.status, palm::lz77_decode_status::ok) << c.name;
         EXPECT_EQ(decoded.bytes, read_bytes(sample_expected_dir / c.name)) << c.name;
     }
     EXPECT_EQ(read_file("stderr.txt"), err);

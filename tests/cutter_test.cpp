@@ -1,12 +1,13 @@
-// The chunk pipeline (conversion, reflow, chunk file) and the block walk's
-// messages, exit statuses and files, over small libraries from tests/pe_writer.
+// The chunk file and the block walk's messages, exit statuses and files,
+// over small libraries from tests/pe_writer.
 #include "cutter.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
 #include "pe_writer.hpp"
 #include "platform.hpp"
 #include "test_support.hpp"
-#include "unicode.hpp"
+#include "message_blocks.hpp"
+#include "sjis.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,115 +32,25 @@ bytes b(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-// ---- reflow ------------------------------------------------------------
-
-const std::string K = "\x8a\xbf";    // a two-byte character
-const std::string FW = "\x81\x40";   // the full-width space
-const std::string SMALL_A = "\x83\x40";  // second byte as in the full-width space
-const std::string OPEN = "\x81\x75";     // first byte as in the full-width space
-
-struct reflow_case {
-    const char* what;
-    int id;
-    int block;
-    std::string head;  // placed before a filler of '.' that makes the text 100 bytes
-    std::string tail;  // placed after it, before the NUL
-    std::string want_head;
-    std::string want_tail;
-    std::size_t size = 100;  // of the whole text, NUL included
-};
-
-TEST(Reflow, ThresholdBothModesTheJoinRuleAndModeSelection) {
-    const int J = 0x10;
-    const reflow_case cases[] = {
-        {"join removes a break between two-byte characters", J, 3, K + "\n" + K, "", K + K, ""},
-        {"join keeps the second of two breaks", J, 3, K + "\n\n" + K, "", K + "\n" + K, ""},
-        {"test 1: a break after a one-byte character stays", J, 3, "A\n" + K + " \n" + K, "",
-         "A\n" + K + " \n" + K, ""},
-        {"test 2: a break after a full-width space stays", J, 3, K + FW + "\n" + K, "", K + FW + "\n" + K, ""},
-        {"test 3: a break before a full-width space stays", J, 3, K + "\n" + FW, "", K + "\n" + FW, ""},
-        {"test 4: a break before r or w stays, R and W do not", J, 3, K + "\nr" + K + "\nw" + K + "\nR" + K + "\nW",
-         "", K + "\nr" + K + "\nw" + K + "R" + K + "W", ""},
-        {"tests 2 and 3 compare both bytes", J, 3, SMALL_A + "\n" + K + "\n" + SMALL_A + K + "\n" + OPEN, "",
-         SMALL_A + K + SMALL_A + K + OPEN, ""},
-        {"after a removal, a full-width space before a break still counts", J, 3, K + "\n" + K + FW + "\n" + K, "",
-         K + K + FW + "\n" + K, ""},
-        {"a break at the very start stays", J, 3, "\n" + K, "", "\n" + K, ""},
-        {"a break just before the NUL goes", J, 3, "", K + "\n", "", K},
-        {"join keeps spaces and full-width spaces", J, 3, " " + FW + " ", "", " " + FW + " ", ""},
-        {"a high byte takes the next byte, even a break", J, 3, "\xe9\n\n" + K, "", "\xe9\n" + K, ""},
-        {"strip removes spaces and full-width spaces", 0x1C, 6, " a " + FW + K + FW, "", "a" + K, ""},
-        {"strip halves runs of breaks, rounding up", 0x1C, 6,
-         K + "\n" + K + "\n\n" + K + "\n\n\n" + K + "\n\n\n\n" + K, "", K + "\n" + K + "\n" + K + "\n\n" + K + "\n\n" + K,
-         ""},
-        {"strip: a removed space ends a run", 0x1C, 6, "\n \n" + K + "\n" + FW + "\n", "", "\n\n" + K + "\n\n", ""},
-        {"strip keeps a break between two-byte characters", 0x1C, 6, K + "\n" + K, "", K + "\n" + K, ""},
-        {"0x1d index 0 is stripped, from 100 bytes on", 0x1D, 0, " \n\n" + FW, "", "\n", ""},
-        {"0x1d index 1 is joined", 0x1D, 1, " " + K + "\n" + K, "", " " + K + K, ""},
-        {"0x1c index 5 is joined", 0x1C, 5, " \n\n", "", " \n\n", ""},
-        {"0x1c index 15 is stripped", 0x1C, 15, " \n\n", "", "\n", ""},
-        {"0x1b index 6 is joined", 0x1B, 6, " \n\n", "", " \n\n", ""},
-        {"0x1d index 6 is joined", 0x1D, 6, " \n\n", "", " \n\n", ""},
-        {"99 bytes stay as they are in strip mode", 0x1D, 0, " \n\n" + FW, "", " \n\n" + FW, "", 99},
-        {"99 bytes stay as they are in join mode", J, 3, K + "\n" + K, "", K + "\n" + K, "", 99},
-    };
-    for (const auto& c : cases) {
-        const std::string fill(c.size - 1 - c.head.size() - c.tail.size(), '.');
-        bytes text = b(c.head + fill + c.tail + '\0');
-        const bytes want = b(c.want_head + fill + c.want_tail + '\0');
-        const std::size_t n = cutter::rearrange_script(text, c.id, c.block);
-        EXPECT_EQ(bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n)), want) << c.what;
-    }
-}
-
-// ---- conversion and chunk file -----------------------------------------
-
-TEST(GetScript, ConvertsAndClosesWithNulWithinTheBuffer) {
-    make_u2e_table(font_path);
-    struct row {
-        bytes in;
-        std::size_t room;
-        bytes want;  // empty: refused (result 0)
-    };
-    const row rows[] = {
-        {{0x41, 0x00}, 8, {0x41, 0x00}},
-        {{}, 8, {0x00}},
-        // あ, full-width space, é (no Shift_JIS code), ×
-        {{0x42, 0x30, 0x00, 0x30, 0xE9, 0x00, 0xD7, 0x00}, 10, {0x82, 0xA0, 0x81, 0x40, 0x81, 0xAC, 0x81, 0x7E, 0x00}},
-        {{0xD7, 0x00}, 2, {}},                                                            // × takes two bytes
-        {{0x42, 0x30, 0x41, 0x00}, 4, {0x82, 0xA0, 0x41, 0x00}},                          // exactly fits
-        {{0x42, 0x30, 0x42, 0x30}, 4, {}},                                                // the NUL would not fit
-        {{0x41, 0x00}, 1, {}},
-        {{}, 0, {}},
-    };
-    for (const row& r : rows) {
-        bytes dest(r.room + 4, 0xEE);  // bytes past the room must stay untouched
-        const std::size_t n = cutter::get_script(r.in, std::span(dest).first(r.room));
-        EXPECT_EQ(bytes(dest.begin(), dest.begin() + static_cast<std::ptrdiff_t>(n)), r.want);
-        EXPECT_TRUE(std::all_of(dest.begin() + static_cast<std::ptrdiff_t>(r.room), dest.end(),
-                                [](std::uint8_t v) { return v == 0xEE; }));
-    }
-}
-
 using ChunkFile = scratch;
 
 TEST_F(ChunkFile, HoldsExactlyTheStreamAndReplacesAnOlderFile) {
-    auto state = std::make_unique<compress::lz77_state>();
+    auto state = std::make_unique<palm::lz77_state>();
     write_file("0x7_00.txt", std::string(5000, 'x'));
     const bytes text = b("ABABABAB" + std::string(300, 'z') + '\0');
     cutter::put_compress_script("0x7_00.txt", text, *state);
     const bytes file = read_bytes("0x7_00.txt");
-    auto fresh = std::make_unique<compress::lz77_state>();
-    bytes stream(compress::lz77_max_compressed_size(text.size()));
-    stream.resize(compress::lz77_compress(*fresh, text, stream).size);
+    auto fresh = std::make_unique<palm::lz77_state>();
+    bytes stream(palm::lz77_max_compressed_size(text.size()));
+    stream.resize(palm::lz77_compress(*fresh, text, stream).size);
     EXPECT_EQ(file, stream);
-    const auto decoded = compress::lz77_decompress(file, 8000);
-    EXPECT_EQ(decoded.status, compress::lz77_decode_status::ok);
+    const auto decoded = palm::lz77_decompress(file, 8000);
+    EXPECT_EQ(decoded.status, palm::lz77_decode_status::ok);
     EXPECT_EQ(decoded.bytes, text);
 }
 
 TEST_F(ChunkFile, RefusesWhatCannotBeWrittenWhole) {
-    auto state = std::make_unique<compress::lz77_state>();
+    auto state = std::make_unique<palm::lz77_state>();
     // 7200 bytes without a repeat of three: 7200 + 900 bytes of stream.
     bytes wide;
     for (int i = 0; wide.size() < 7200; ++i) {
@@ -211,7 +122,7 @@ struct library {
 // The progress line of the default library's only string in block 7 + k.
 std::string progress(int k) {
     char line[64];
-    std::snprintf(line, sizeof line, "%s_%02d.txt (size = 6)\n", std::string(cutter::text_name[static_cast<std::size_t>(k)]).c_str(),
+    std::snprintf(line, sizeof line, "%s_%02d.txt (size = 6)\n", std::string(palm::text_name[static_cast<std::size_t>(k)]).c_str(),
                   (k + 3) % 16);
     return line;
 }
@@ -396,10 +307,11 @@ TEST_F(Driver, RerunMirrorsTheLibrary) {
 }
 
 TEST_F(Driver, RefusalsAndWarningsForOneString) {
-    make_u2e_table(font_path);
+    palm::sjis_table table;
+    palm::make_u2e_table(table, font_path);
     std::u16string wide;  // mapped characters that hardly repeat: an incompressible text
     for (char16_t u = 0x4E00; wide.size() < 3999; ++u) {
-        if (u2e_entry(u) != 0) {
+        if (palm::u2e_entry(table, u) != 0) {
             wide += u;
         }
     }

@@ -8,6 +8,7 @@
 // test with PALMPORT_UPDATE_GOLDEN=1 in the environment and review the diff.
 #include "crate.hpp"
 #include "cutter.hpp"
+#include "message_blocks.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
 
     // The chunk files in the order cutter writes them, then the pictures.
     std::vector<std::string> packed{"crate", "sample.pdb"};
-    for (const std::string_view block : cutter::text_name) {
+    for (const std::string_view block : palm::text_name) {
         for (int index = 0; index < 16; ++index) {
             const std::string name = std::string(block) + "_" + (index < 10 ? "0" : "") + std::to_string(index) + ".txt";
             if (fs::exists(name)) {
@@ -59,7 +60,7 @@ TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
         for (std::size_t i = 2; i < packed.size() - pictures.size(); ++i) {
             fs::copy_file(packed[i], golden / "chunks" / packed[i]);
         }
-        write_bytes(golden / "sample.pdb", archive);
+        write_bytes(golden / "sample_library.pdb", archive);
         GTEST_SKIP() << "golden files written to " << golden.string();
     }
 
@@ -72,7 +73,7 @@ TEST(GoldenSample, CutterAndCrateWriteTheGoldenBytes) {
         EXPECT_EQ(read_bytes(name), read_bytes(entry.path())) << name << " differs";
     }
     EXPECT_EQ(packed.size() - 2 - pictures.size(), golden_chunks);
-    EXPECT_EQ(archive, read_bytes(golden / "sample.pdb")) << "the archive differs";
+    EXPECT_EQ(archive, read_bytes(golden / "sample_library.pdb")) << "the archive differs";
 }
 
 }  // namespace

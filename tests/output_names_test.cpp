@@ -50,7 +50,7 @@ TEST_F(OutputNames, EveryProgramAtEveryKindOfName) {
                                                    (source_dir / "examples/font.bin").string()});
          }},
         {"peek", "x/0x7_00.txt",
-         [&] { return run_main(peek::peek_main, {"peek", "--extract", "x", (sample_dir / "sample.pdb").string()}); }},
+         [&] { return run_main(peek::peek_main, {"peek", "--extract", "x", (sample_dir / "sample_library.pdb").string()}); }},
         {"crate", "out.pdb", [&] { return run_main(crate::crate_main, {"crate", "out.pdb", (home / "in.bin").string()}); }},
     };
 #ifndef _WIN32

@@ -5,10 +5,10 @@
 #include "crate_test_support.hpp"
 #include "platform.hpp"
 
-#include "compress.hpp"
+#include "lzss.hpp"
 #include "pe_writer.hpp"
 #include "peek.hpp"
-#include "unicode.hpp"
+#include "sjis.hpp"
 
 #include <functional>
 #include <memory>
@@ -35,15 +35,14 @@ capture run_peek(const std::function<void()>& command) {
     return c;
 }
 
-peek::archive_source memory_source(const std::string& bytes) {
-    return {nullptr, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-            static_cast<std::int64_t>(bytes.size())};
+common::byte_source memory_source(const std::string& bytes) {
+    return common::byte_source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 // Compresses every expected text of the sample library into its chunk file
 // in the current folder, as cutter writes them, and returns their names.
 std::vector<std::string> write_sample_chunks() {
-    auto state = std::make_unique<compress::lz77_state>();
+    auto state = std::make_unique<palm::lz77_state>();
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(sample_expected_dir)) {
         const std::string name = e.path().filename().string();
@@ -51,8 +50,8 @@ std::vector<std::string> write_sample_chunks() {
             continue;
         }
         const std::string text = read_file(e.path());
-        std::vector<std::uint8_t> stream(compress::lz77_max_compressed_size(text.size()));
-        const auto r = compress::lz77_compress(
+        std::vector<std::uint8_t> stream(palm::lz77_max_compressed_size(text.size()));
+        const auto r = palm::lz77_compress(
             *state, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), stream);
         write_file(name, std::string(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(r.size)));
         names.push_back(name);
@@ -235,15 +234,16 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
 // replaced characters as the geta mark; a damaged stream is shown as far as
 // it decodes and named in the closing error.
 TEST_F(Peek, TextOfBundledSample) {
-    make_u2e_table((source_dir / "examples/font.bin").string());
-    peek::make_inverse_table();
-    EXPECT_EQ(peek::sjis_to_utf8(bytes{'a', '\t', 'b', 0}), "a\tb");
+    palm::sjis_table table;
+    palm::make_u2e_table(table, (source_dir / "examples/font.bin").string());
+    const palm::sjis_reader reader(table);
+    EXPECT_EQ(reader.to_utf8(bytes{'a', '\t', 'b', 0}), "a\tb");
     auto names = write_sample_chunks();
     write_file(names[1], std::string("\xFE" "abcdefg\x00", 9));  // a literal text without its zero, then a cut match
     write_file("CG001.bmp", "not a chunk");
     names.push_back("CG001.bmp");
     const std::string archive = pack(names);
-    const auto text = run_peek([&] { peek::print_text(stdout, memory_source(archive)); });
+    const auto text = run_peek([&] { peek::print_text(stdout, memory_source(archive), reader); });
     EXPECT_EQ(text.error, "1 damaged chunk: " + names[1] + " (record 2)");
     // Blocks in ID order; the names sort by text, so "0x10_..." before "0x7_...".
     struct chunk {
@@ -265,7 +265,7 @@ TEST_F(Peek, TextOfBundledSample) {
             want += "abcdefg\n!! damaged: the stream ends inside a match after 7 bytes of text\n";
         } else {
             const std::string t = read_file(sample_expected_dir / c.name);
-            want += peek::sjis_to_utf8(std::span(reinterpret_cast<const std::uint8_t*>(t.data()), t.size()));
+            want += reader.to_utf8(std::span(reinterpret_cast<const std::uint8_t*>(t.data()), t.size()));
         }
         want += "\n\n";
     }
@@ -275,7 +275,7 @@ TEST_F(Peek, TextOfBundledSample) {
     EXPECT_NE(text.out.find("caf\xE3\x80\x93"), std::string::npos);
     // The eight characters of U+0080 to U+00FF that Shift_JIS has read back.
     const std::uint8_t signs[] = {0x81, 0x7E, 0x81, 0x8B, 0x81, 0x7D, 0xE9, 0x00};
-    EXPECT_EQ(peek::sjis_to_utf8(signs), "\xC3\x97\xC2\xB0\xC2\xB1\xEF\xBF\xBD");
+    EXPECT_EQ(reader.to_utf8(signs), "\xC3\x97\xC2\xB0\xC2\xB1\xEF\xBF\xBD");
 }
 
 // The sample library against an archive of the expected texts, compressed
@@ -296,10 +296,10 @@ TEST_F(Peek, VerifyBundledSample) {
 
     std::string text = read_file(sample_expected_dir / "0x7_02.txt");
     text.replace(6, 2, "\x92\xAC");  // the island becomes a town
-    auto state = std::make_unique<compress::lz77_state>();
-    std::vector<std::uint8_t> stream(compress::lz77_max_compressed_size(text.size()));
+    auto state = std::make_unique<palm::lz77_state>();
+    std::vector<std::uint8_t> stream(palm::lz77_max_compressed_size(text.size()));
     const auto size =
-        compress::lz77_compress(*state, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), stream)
+        palm::lz77_compress(*state, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), stream)
             .size;
     write_file("0x7_02.txt", std::string(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size)));
     write_file("0x7_05.txt", std::string("\xFE" "abcdefg\x00", 9));

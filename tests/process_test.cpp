@@ -42,7 +42,7 @@ TEST_F(Process, MissingStandardDescriptorsLeakIntoNoFile) {
          {CUTTER_PROGRAM, (source_dir / "examples/rumomsg.dll").string(), (source_dir / "examples/font.bin").string()},
          "0x7_00.txt"},
         {"crate", {CRATE_PROGRAM, "out.pdb", "in.bin", "0x7_00.txt"}, "out.pdb"},
-        {"peek", {PEEK_PROGRAM, "--extract", "x", (sample_dir / "sample.pdb").string()}, "x/0x7_00.txt"},
+        {"peek", {PEEK_PROGRAM, "--extract", "x", (sample_dir / "sample_library.pdb").string()}, "x/0x7_00.txt"},
     };
     std::string archive;
     for (const int closed : {-1, 0, 1, 2}) {

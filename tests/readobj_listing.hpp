@@ -3,7 +3,7 @@
 // can be compared with a reader that owes nothing to this project.
 #pragma once
 
-#include "resinfo_test_support.hpp"
+#include "pe_resources_test_support.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +23,7 @@ struct library {
     // of a string name's code units up to the first zero low byte, at most
     // 16; the offset DataRVA - VirtualAddress + PointerToRawData (modulo
     // 2^32), 128 bytes more for the name "CG02444".
-    std::vector<resinfo_test::rec> records;
+    std::vector<pe_resources_test::rec> records;
     std::vector<bool> named_by_id;   // per record: its name is an ID
 };
 

@@ -3,15 +3,17 @@
 // run on them with exit status 0 or with one line and exit status 1, and
 // their Japanese string tables, real user-interface text, come out of the
 // Shift_JIS conversion as glibc's iconv converts them.
+#include "chunk_text.hpp"
 #include "cutter.hpp"
+#include "message_blocks.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
 #include "platform.hpp"
 #include "readobj_listing.hpp"
-#include "resinfo.hpp"
-#include "resinfo_test_support.hpp"
+#include "pe_resources.hpp"
+#include "pe_resources_test_support.hpp"
 #include "test_support.hpp"
-#include "unicode.hpp"
+#include "sjis.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +33,9 @@
 #endif
 
 namespace {
+
+// The sample font file's table, loaded by the test that converts text.
+palm::sjis_table font_table;
 
 using namespace test_support;
 
@@ -67,7 +72,7 @@ const std::string no_libraries =
 
 struct scanned {
     common::file_ptr file;
-    std::unique_ptr<RESINFO> list = create_rlist();
+    palm::resource_list list;
     std::string error;  // the scan's fatal error, if any
 };
 
@@ -79,7 +84,7 @@ scanned scan(const std::string& path) {
         return s;
     }
     try {
-        scan_dll(s.file.get(), *s.list);
+        palm::scan_dll(*common::byte_source::of_file(s.file.get()), s.list);
     } catch (const common::fatal_error& e) {
         s.error = e.what();
     }
@@ -127,7 +132,7 @@ TEST_F(WineLibraries, ScanListsWhatLlvmReadobjLists) {
             ADD_FAILURE() << library.path << ": " << s.error;
             continue;
         }
-        const auto got = resinfo_test::records(*s.list);
+        const auto got = pe_resources_test::records(s.list);
         const auto differs = std::mismatch(got.begin(), got.end(), expected.records.begin(), expected.records.end());
         if (differs.first != got.end() || differs.second != expected.records.end()) {
             ADD_FAILURE() << library.path << ": record " << (differs.first - got.begin()) << " is "
@@ -303,13 +308,13 @@ bytes cutter_sjis(const std::u16string& units) {
         in.push_back(static_cast<std::uint8_t>(u & 0xFF));
         in.push_back(static_cast<std::uint8_t>(u >> 8));
     }
-    bytes out(cutter::text_buffer_size);
-    const std::size_t n = cutter::get_script(in, out);
+    bytes out(palm::text_buffer_size);
+    const std::size_t n = palm::get_script(font_table, in, out);
     return n == 0 ? bytes{} : bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n - 1));
 }
 
 // The 16 strings of a string table's data; fewer when a length runs past it.
-std::vector<std::u16string> table_strings(std::FILE* f, const RESINFO& r) {
+std::vector<std::u16string> table_strings(std::FILE* f, const palm::RESINFO& r) {
     bytes data(r.size);
     std::vector<std::u16string> out;
     if (!common::seek_to(f, r.offset) || !common::read_exact(f, data)) {
@@ -343,7 +348,7 @@ TEST(WineJapaneseText, ConvertsAsIconvDoes) {
     }
     iconv_t cd = iconv_open("SHIFT_JIS", "UTF-16LE");
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << "this system's iconv cannot convert UTF-16LE to SHIFT_JIS";
-    make_u2e_table((source_dir / "examples/font.bin").string());
+    palm::make_u2e_table(font_table, (source_dir / "examples/font.bin").string());
 
     int tables = 0;
     int strings = 0;
@@ -356,8 +361,9 @@ TEST(WineJapaneseText, ConvertsAsIconvDoes) {
     for (const auto& library : libraries) {
         const scanned s = scan(library.path);
         const std::string name = fs::path(library.path).filename().string();
-        for (const RESINFO* r = s.list->next.get(); r != nullptr; r = r->next.get()) {
-            if (r->type != cutter::string_table_type || (r->lang != 0x11 && r->lang != 0x411) || !r->in_section) {
+        for (const palm::RESINFO& record : s.list) {
+            const palm::RESINFO* r = &record;
+            if (r->type != palm::string_table_type || (r->lang != 0x11 && r->lang != 0x411) || !r->in_section) {
                 continue;
             }
             ++tables;
@@ -365,7 +371,7 @@ TEST(WineJapaneseText, ConvertsAsIconvDoes) {
             for (std::size_t i = 0; i < texts.size(); ++i) {
                 const std::u16string& text = texts[i];
                 const auto lacks = std::find_if(text.begin(), text.end(),
-                                                [](char16_t c) { return c >= 0x80 && u2e_entry(c) == 0; });
+                                                [](char16_t c) { return c >= 0x80 && palm::u2e_entry(font_table, c) == 0; });
                 if (text.empty()) {
                     continue;
                 }
@@ -406,7 +412,7 @@ TEST(WineJapaneseText, ConvertsAsIconvDoes) {
                            << ", iconv " << (w ? testing::PrintToString(*w) : std::string("refuses it"));
                 }
                 if (!documented) {
-                    ADD_FAILURE() << name << " block " << rlist_name(*r) << " language 0x" << std::hex << r->lang
+                    ADD_FAILURE() << name << " block " << palm::rlist_name(*r) << " language 0x" << std::hex << r->lang
                                   << " string " << std::dec << i << ":" << report.str();
                 }
             }

@@ -1,8 +1,7 @@
-#include "resinfo.hpp"
+#include "pe_resources.hpp"
 
 #include "fatal_error.hpp"
-#include "file_io.hpp"
-#include "resinfo_internal.hpp"
+#include "pe_resources_internal.hpp"
 
 #include <algorithm>
 #include <cinttypes>
@@ -10,14 +9,7 @@
 #include <string>
 #include <vector>
 
-RESINFO::~RESINFO() {
-    // Unlink the rest of the list one record at a time: each record is
-    // destroyed with a null `next`, so destruction never nests.
-    std::unique_ptr<RESINFO> rest = std::move(next);
-    while (rest) {
-        rest = std::move(rest->next);
-    }
-}
+namespace palm {
 
 namespace {
 
@@ -33,11 +25,11 @@ std::string format_message(const char* fmt, const char* what, std::int64_t offse
     return line;
 }
 
-// Every read of the library goes through here: the range is checked against
-// the file size before the seek, and a short read is an error too.
+// Every read of the library goes through here: the library's bounded reader,
+// with messages that name the structure read and its offset.
 class bounded_reader {
 public:
-    bounded_reader(std::FILE* f, std::int64_t size) : f_(f), size_(size) {}
+    explicit bounded_reader(const common::byte_source& in) : in_(in), size_(in.size()) {}
 
     // Throws unless `length` bytes from `offset` lie inside the file.
     void require(std::int64_t offset, std::int64_t length, const char* what) const {
@@ -50,10 +42,7 @@ public:
 
     void read(std::int64_t offset, std::span<std::uint8_t> dst, const char* what) const {
         require(offset, static_cast<std::int64_t>(dst.size()), what);
-        if (dst.empty()) {
-            return;  // an empty directory: nothing to read, and no null buffer handed on
-        }
-        if (!common::seek_to(f_, offset) || !common::read_exact(f_, dst)) {
+        if (!in_.read_at(offset, dst)) {
             throw common::input_error(format_message(
                 "Read error: the %s at offset 0x%llx could not be read (file of %lld bytes).", what,
                 offset, size_));
@@ -74,7 +63,7 @@ public:
     }
 
 private:
-    std::FILE* f_;
+    const common::byte_source& in_;
     std::int64_t size_;
 };
 
@@ -102,7 +91,7 @@ struct scan_state {
     std::uint32_t raw_size;        // its SizeOfRawData
     std::uint32_t virtual_address; // its VirtualAddress
     std::uint32_t entries_read = 0;
-    RESINFO* tail;                 // last record of the list
+    resource_list& list;
     RESINFO current;               // the resource being walked
 };
 
@@ -152,7 +141,7 @@ void walk_languages(scan_state& s, std::uint32_t dir_offset) {
         // The data's RVA turned into a file offset through the resource
         // section, wrapping in 32 bits as the format's offsets do.
         s.current.offset = static_cast<std::int32_t>(rva + s.raw_data - s.virtual_address);
-        s.tail = &add_resinfo(*s.tail, s.current);
+        add_resinfo(s.list, s.current);
     }
 }
 
@@ -182,28 +171,12 @@ void walk_names(scan_state& s, std::uint32_t dir_offset) {
 
 }  // namespace
 
-std::unique_ptr<RESINFO> create_rlist() {
-    return std::make_unique<RESINFO>();
-}
-
-RESINFO& add_resinfo(RESINFO& rlist, const RESINFO& resinfo) {
-    RESINFO* tail = &rlist;
-    while (tail->next) {
-        tail = tail->next.get();
-    }
-    auto record = std::make_unique<RESINFO>();
-    record->type = resinfo.type;
-    record->name = resinfo.name;
-    record->lang = resinfo.lang;
-    record->offset = resinfo.offset;
-    record->size = resinfo.size;
-    record->in_section = resinfo.in_section;
-    if (rlist_name(*record) == "CG02444") {
+void add_resinfo(resource_list& rlist, const RESINFO& resinfo) {
+    rlist.push_back(resinfo);
+    if (rlist_name(rlist.back()) == "CG02444") {
         // This picture's data begins 128 bytes into its resource.
-        record->offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(record->offset) + 0x80u);
+        rlist.back().offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(resinfo.offset) + 0x80u);
     }
-    tail->next = std::move(record);
-    return *tail->next;
 }
 
 std::size_t u2aconv(std::span<const std::uint8_t> src, std::span<char> dst, std::uint16_t strnum) {
@@ -223,24 +196,21 @@ std::string_view rlist_name(const RESINFO& record) {
     return {record.name.data(), static_cast<std::size_t>(end - record.name.begin())};
 }
 
-int scan_dll(std::FILE* fp, RESINFO& res_list) {
-    const auto size = common::file_size(fp);
-    if (!size) {
-        throw common::input_error("Read error: the size of the library could not be found.");
-    }
-    const bounded_reader in(fp, *size);
+void scan_dll(const common::byte_source& library, resource_list& res_list) {
+    const std::int64_t size = library.size();
+    const bounded_reader in(library);
 
     // A PE file starts with the 64-byte "MZ" header, whose last field points
     // to the PE signature: a file that fails any of this is no PE file.
     const auto not_pe = [] { return common::fatal_error("This file is not PE format."); };
     constexpr std::int64_t mz_header_size = 0x40;
-    if (*size < mz_header_size) {
+    if (size < mz_header_size) {
         throw not_pe();
     }
     std::array<std::uint8_t, 2> mz{};
     in.read(0, mz, "MZ header");
     const std::int64_t pe = in.u32(0x3C, "e_lfanew field");
-    if (mz[0] != 'M' || mz[1] != 'Z' || pe > *size - 4) {
+    if (mz[0] != 'M' || mz[1] != 'Z' || pe > size - 4) {
         throw not_pe();
     }
     std::array<std::uint8_t, 4> signature{};
@@ -264,47 +234,40 @@ int scan_dll(std::FILE* fp, RESINFO& res_list) {
         throw common::fatal_error("No .rsrc section.");
     }
 
-    RESINFO* tail = &res_list;
-    while (tail->next) {
-        tail = tail->next.get();
-    }
     const std::uint32_t virtual_address = in.u32(rsrc + 12, "VirtualAddress field");
     const std::uint32_t raw_size = in.u32(rsrc + 16, "SizeOfRawData field");
     const std::uint32_t raw_data = in.u32(rsrc + 20, "PointerToRawData field");
-    scan_state s{in, raw_data, raw_size, virtual_address, 0, tail, {}};
+    scan_state s{in, raw_data, raw_size, virtual_address, 0, res_list, {}};
     const directory root = read_directory(s, 0, "type directory");
     for (std::size_t n = root.named; n < root.entries.size(); ++n) {
         s.current.type = static_cast<std::int32_t>(root.entries[n].first);
         walk_names(s, root.entries[n].second & offset_mask);
     }
-    return 0;
 }
 
-const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key) {
-    for (const RESINFO* r = rlist.next.get(); r != nullptr; r = r->next.get()) {
-        if (rlist_name(*r) == key) {
-            return r;
+const RESINFO* search_rlist(const resource_list& rlist, std::string_view key) {
+    for (const RESINFO& r : rlist) {
+        if (rlist_name(r) == key) {
+            return &r;
         }
     }
     return nullptr;
 }
 
-const RESINFO* search_rlist(const RESINFO& rlist, std::string_view key, std::int32_t type) {
-    for (const RESINFO* r = rlist.next.get(); r != nullptr; r = r->next.get()) {
-        if (r->type == type && rlist_name(*r) == key) {
-            return r;
+const RESINFO* search_rlist(const resource_list& rlist, std::string_view key, std::int32_t type) {
+    for (const RESINFO& r : rlist) {
+        if (r.type == type && rlist_name(r) == key) {
+            return &r;
         }
     }
     return nullptr;
 }
 
-void print_rlist(const RESINFO& rlist) {
-    for (const RESINFO* r = rlist.next.get(); r != nullptr; r = r->next.get()) {
-        const std::string_view name = rlist_name(*r);
+void print_rlist(const resource_list& rlist) {
+    for (const RESINFO& r : rlist) {
+        const std::string_view name = rlist_name(r);
         std::fprintf(stdout, "%.*s\n", static_cast<int>(name.size()), name.data());
     }
 }
 
-void free_rlist(std::unique_ptr<RESINFO>& rlist) {
-    rlist.reset();
-}
+}  // namespace palm

@@ -1,10 +1,20 @@
-#include "compress.hpp"
+#include "lzss.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cassert>
 
-namespace compress {
+// The tree walk's two conditional moves are spelt out in assembly on x86-64
+// with GCC or clang; PALMPORT_PORTABLE_LZSS (the CMake option of that name)
+// builds the plain C++ of the same steps instead, on any machine. Both write
+// the same bytes.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(PALMPORT_PORTABLE_LZSS)
+#define PALM_LZSS_X86_ASM 1
+#else
+#define PALM_LZSS_X86_ASM 0
+#endif
+
+namespace palm {
 
 namespace {
 
@@ -57,7 +67,7 @@ std::uint64_t load_word(const lz77_state& st, std::size_t w) {
 // branch costs more than the whole step; compilers turn a plain ?: into a
 // branch when the surrounding code grows, so on x86-64 the move is spelt out.
 std::size_t select_if_below(std::uint64_t a, std::uint64_t b, std::size_t if_below, std::size_t otherwise) {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if PALM_LZSS_X86_ASM
     asm("cmp %[b], %[a]\n\t"
         "cmovb %[if_below], %[result]"
         : [result] "+r"(otherwise)
@@ -78,7 +88,7 @@ std::int32_t shared_bits(std::uint64_t a, std::uint64_t b) {
 // When shared > best: best = shared and n = node, as conditional moves (see
 // select_if_below); whether a node beats the best so far is hard to predict.
 void keep_longer(std::int32_t shared, std::size_t node, std::int32_t& best, std::size_t& n) {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if PALM_LZSS_X86_ASM
     asm("cmp %[best], %[shared]\n\t"
         "cmovg %[shared], %[best]\n\t"
         "cmovg %[node], %[n]"
@@ -408,4 +418,4 @@ lz77_decoded lz77_decompress(std::span<const std::uint8_t> stream, std::size_t m
     return result;
 }
 
-}  // namespace compress
+}  // namespace palm

@@ -1,4 +1,4 @@
-#include "compress.hpp"
+#include "lzss.hpp"
 #include "lz77_reference.hpp"
 
 #include <gtest/gtest.h>
@@ -15,24 +15,24 @@
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
-using compress::lz77_decode_status;
-using compress::lz77_status;
+using palm::lz77_decode_status;
+using palm::lz77_status;
 
-std::unique_ptr<compress::lz77_state> fresh_state() {
-    return std::make_unique<compress::lz77_state>();
+std::unique_ptr<palm::lz77_state> fresh_state() {
+    return std::make_unique<palm::lz77_state>();
 }
 
 // Compresses with ample room and checks that the whole stream fit.
-bytes encode(compress::lz77_state& st, const bytes& in) {
-    bytes out(compress::lz77_max_compressed_size(in.size()) + 16);
-    const auto res = compress::lz77_compress(st, in, out);
+bytes encode(palm::lz77_state& st, const bytes& in) {
+    bytes out(palm::lz77_max_compressed_size(in.size()) + 16);
+    const auto res = palm::lz77_compress(st, in, out);
     EXPECT_EQ(res.status, lz77_status::ok);
     out.resize(res.size);
     return out;
 }
 
 bytes decode_ok(const bytes& stream, std::size_t max_size = 1 << 24) {
-    auto dec = compress::lz77_decompress(stream, max_size);
+    auto dec = palm::lz77_decompress(stream, max_size);
     EXPECT_EQ(dec.status, lz77_decode_status::ok);
     return std::move(dec.bytes);
 }
@@ -166,7 +166,7 @@ TEST_P(RoundTrip, DecodesToInputWithinBound) {
     const bytes& in = GetParam().input;
     auto st = fresh_state();
     const bytes stream = encode(*st, in);
-    EXPECT_LE(stream.size(), compress::lz77_max_compressed_size(in.size()));
+    EXPECT_LE(stream.size(), palm::lz77_max_compressed_size(in.size()));
     EXPECT_EQ(decode_ok(stream), in);
 }
 
@@ -218,11 +218,11 @@ TEST(Lz77Bound, IncompressibleInputReachesBound) {
         const bytes in = without_repeats(n);
         auto st = fresh_state();
         const bytes stream = encode(*st, in);
-        EXPECT_EQ(stream.size(), compress::lz77_max_compressed_size(n)) << n;
+        EXPECT_EQ(stream.size(), palm::lz77_max_compressed_size(n)) << n;
         EXPECT_EQ(decode_ok(stream), in) << n;
     }
-    EXPECT_EQ(compress::lz77_max_compressed_size(7111), 8000u);
-    EXPECT_EQ(compress::lz77_max_compressed_size(7112), 8001u);
+    EXPECT_EQ(palm::lz77_max_compressed_size(7111), 8000u);
+    EXPECT_EQ(palm::lz77_max_compressed_size(7112), 8001u);
 }
 
 // A stream that does not fit is reported, its first bytes are written and
@@ -234,7 +234,7 @@ TEST(Lz77Bound, OverflowIsReportedAndStateStaysInStep) {
     for (const std::size_t room : {std::size_t{0}, std::size_t{1}, std::size_t{8000}, full.size() - 1}) {
         auto tight = fresh_state();
         bytes dst(room + 4, 0xEE);
-        const auto res = compress::lz77_compress(*tight, in, std::span(dst).first(room));
+        const auto res = palm::lz77_compress(*tight, in, std::span(dst).first(room));
         EXPECT_EQ(res.status, lz77_status::overflow) << room;
         EXPECT_EQ(res.size, full.size()) << room;
         EXPECT_TRUE(std::equal(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(room), dst.begin()));
@@ -243,7 +243,7 @@ TEST(Lz77Bound, OverflowIsReportedAndStateStaysInStep) {
     }
     auto exact = fresh_state();
     bytes dst(full.size());
-    const auto res = compress::lz77_compress(*exact, in, dst);
+    const auto res = palm::lz77_compress(*exact, in, dst);
     EXPECT_EQ(res.status, lz77_status::ok);
     EXPECT_EQ(dst, full);
 }
@@ -322,7 +322,7 @@ TEST(Lz77Reference, SameStreamsAcrossASequence) {
     auto st = fresh_state();
     for (std::size_t k = 0; k < inputs.size(); ++k) {
         const bytes& in = inputs[k];
-        bytes reference(compress::lz77_max_compressed_size(in.size()));
+        bytes reference(palm::lz77_max_compressed_size(in.size()));
         reference.resize(lz77_reference::compress(in, reference));
         ASSERT_EQ(encode(*st, in), reference) << "call " << k << ", " << in.size() << " bytes";
     }
@@ -342,7 +342,7 @@ class Decode : public testing::TestWithParam<damaged_case> {};
 
 TEST_P(Decode, StopsWithStatus) {
     const auto& c = GetParam();
-    const auto dec = compress::lz77_decompress(c.stream, c.max_size);
+    const auto dec = palm::lz77_decompress(c.stream, c.max_size);
     EXPECT_EQ(dec.status, c.status);
     EXPECT_EQ(dec.bytes, c.text);
 }

@@ -1,11 +1,11 @@
 // The resource scan over libraries built by tests/pe_writer: record order,
 // names, offsets and lookups, then broken and hostile files.
 #include "fatal_error.hpp"
-#include "file_io.hpp"
+#include "byte_source.hpp"
 #include "pe_writer.hpp"
-#include "resinfo.hpp"
-#include "resinfo_internal.hpp"
-#include "resinfo_test_support.hpp"
+#include "pe_resources.hpp"
+#include "pe_resources_internal.hpp"
+#include "pe_resources_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,11 @@
 
 namespace {
 
-using namespace resinfo_test;
+using namespace pe_resources_test;
 
-std::unique_ptr<RESINFO> scan(const std::vector<std::uint8_t>& bytes) {
-    // One file per test: CTest runs the cases in parallel in one folder.
-    const std::string path = pe::write_file(
-        std::string("resinfo_") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".dll", bytes);
-    auto f = common::open_read(path);
-    auto list = create_rlist();
-    scan_dll(f.get(), *list);
+palm::resource_list scan(const std::vector<std::uint8_t>& bytes) {
+    palm::resource_list list;
+    palm::scan_dll(common::byte_source(bytes), list);
     return list;
 }
 
@@ -114,7 +110,7 @@ TEST(ResinfoSections, FirstSectionNamedRsrcAndNulIsUsed) {
         const auto bytes = pe::build(plan).bytes;
         EXPECT_EQ(scan_error(bytes), r.error) << r.label;
         if (!r.error) {
-            EXPECT_EQ(records(*scan(bytes)).size(), r.records) << r.label;
+            EXPECT_EQ(records(scan(bytes)).size(), r.records) << r.label;
         }
     }
 }
@@ -124,7 +120,7 @@ TEST(ResinfoSections, OptionalHeaderSizePlacesTheSectionTable) {
         auto plan = one_resource();
         plan.optional_header_size = size;
         const auto img = pe::build(plan);
-        EXPECT_EQ(records(*scan(img.bytes)), (std::vector<rec>{{6, "0x7", 0x411, int(img.payloads[0])}}))
+        EXPECT_EQ(records(scan(img.bytes)), (std::vector<rec>{{6, "0x7", 0x411, int(img.payloads[0])}}))
             << size;
     }
 }
@@ -149,7 +145,7 @@ TEST(ResinfoWalk, RecordOrderAndNames) {
         {6, "0x7", 0x409, int(p[2])}, {6, "0x2a", 0x411, int(p[4])}, {10, "0x80000007", 2, int(p[7])},
         {10, "0x0", 3, int(p[8])},
     };
-    EXPECT_EQ(records(*scan(img.bytes)), expected);
+    EXPECT_EQ(records(scan(img.bytes)), expected);
 }
 
 TEST(ResinfoWalk, StringNamesKeepLowBytesAndAtMost16Characters) {
@@ -171,8 +167,8 @@ TEST(ResinfoWalk, StringNamesKeepLowBytesAndAtMost16Characters) {
         pe::image_plan plan;
         plan.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("x")}}}}}};
         const auto list = scan(pe::build(plan).bytes);
-        ASSERT_NE(list->next, nullptr);
-        EXPECT_EQ(rlist_name(*list->next), r.stored) << r.stored;
+        ASSERT_FALSE(list.empty());
+        EXPECT_EQ(palm::rlist_name(list.front()), r.stored) << r.stored;
     }
 }
 
@@ -184,7 +180,7 @@ TEST(ResinfoWalk, OffsetsComeFromTheResourceSectionAndWrap) {
     // section's VirtualAddress and PointerToRawData, in 32 bits.
     pe::put32(bytes, img.data_entries[0], 0x10);
     const std::int32_t expected = static_cast<std::int32_t>(0x10u + img.rsrc_raw - img.rsrc_rva);
-    EXPECT_EQ(scan(bytes)->next->offset, expected);
+    EXPECT_EQ(scan(bytes).front().offset, expected);
     EXPECT_LT(expected, 0);
 }
 
@@ -198,18 +194,17 @@ TEST(ResinfoWalk, OnlyCG02444IsRecorded128BytesOn) {
         pe::image_plan plan;
         plan.types = {{pe::id(10), {{pe::named(r.name), {{pe::id(1), payload("picture")}}}}}};
         const auto img = pe::build(plan);
-        EXPECT_EQ(scan(img.bytes)->next->offset, static_cast<std::int32_t>(img.payloads[0]) + r.shift);
+        EXPECT_EQ(scan(img.bytes).front().offset, static_cast<std::int32_t>(img.payloads[0]) + r.shift);
     }
 }
 
 TEST(ResinfoWalk, ScanningTwiceAppendsEverythingAgain) {
     const auto img = pe::build(one_resource());
-    pe::write_file("resinfo_twice.dll", img.bytes);
-    auto f = common::open_read("resinfo_twice.dll");
-    auto list = create_rlist();
-    scan_dll(f.get(), *list);
-    scan_dll(f.get(), *list);
-    EXPECT_EQ(records(*list).size(), 2u);
+    const common::byte_source library(img.bytes);
+    palm::resource_list list;
+    palm::scan_dll(library, list);
+    palm::scan_dll(library, list);
+    EXPECT_EQ(records(list).size(), 2u);
 }
 
 TEST(ResinfoList, FirstMatchByNameOnly) {
@@ -221,51 +216,47 @@ TEST(ResinfoList, FirstMatchByNameOnly) {
     };
     const auto img = pe::build(plan);
     const auto list = scan(img.bytes);
-    const RESINFO* found = search_rlist(*list, "0x10");
+    const palm::RESINFO* found = palm::search_rlist(list, "0x10");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->lang, 0x409);
     EXPECT_EQ(found->offset, static_cast<std::int32_t>(img.payloads[0]));
-    EXPECT_EQ(search_rlist(*list, "0x11"), nullptr);
-    EXPECT_EQ(search_rlist(*list, "0x1"), nullptr);
+    EXPECT_EQ(palm::search_rlist(list, "0x11"), nullptr);
+    EXPECT_EQ(palm::search_rlist(list, "0x1"), nullptr);
     // A stored name of 16 characters has no terminator: a shorter key never
     // matches it, the exact 16 characters do, and nothing past them is read.
-    EXPECT_EQ(search_rlist(*list, "ABCDEFGHIJKLMNO"), nullptr);
-    EXPECT_NE(search_rlist(*list, "ABCDEFGHIJKLMNOP"), nullptr);
-    EXPECT_EQ(search_rlist(*list, "ABCDEFGHIJKLMNOPQ"), nullptr);
+    EXPECT_EQ(palm::search_rlist(list, "ABCDEFGHIJKLMNO"), nullptr);
+    EXPECT_NE(palm::search_rlist(list, "ABCDEFGHIJKLMNOP"), nullptr);
+    EXPECT_EQ(palm::search_rlist(list, "ABCDEFGHIJKLMNOPQ"), nullptr);
 
     testing::internal::CaptureStdout();
-    print_rlist(*list);
+    palm::print_rlist(list);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "0x10\n0x10\n0x10\nABCDEFGHIJKLMNOP\n");
 }
 
 TEST(ResinfoList, EmptyListFindsAndPrintsNothing) {
-    auto list = create_rlist();
-    EXPECT_EQ(search_rlist(*list, "0x7"), nullptr);
+    const palm::resource_list list;
+    EXPECT_EQ(palm::search_rlist(list, "0x7"), nullptr);
     testing::internal::CaptureStdout();
-    print_rlist(*list);
+    palm::print_rlist(list);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    free_rlist(list);
-    EXPECT_EQ(list, nullptr);
 }
 
 TEST(ResinfoList, LongListIsReleasedWithoutDeepRecursion) {
-    auto list = create_rlist();
-    RESINFO r;
-    RESINFO* tail = list.get();
+    palm::resource_list list;
+    const palm::RESINFO r;
     for (int i = 0; i < 1'000'000; ++i) {
-        tail = &add_resinfo(*tail, r);
+        palm::add_resinfo(list, r);
     }
-    free_rlist(list);
-    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(list.size(), 1'000'000u);
 }
 
 TEST(ResinfoList, U2aconvNeverLeavesItsBuffers) {
     const std::vector<std::uint8_t> src = {'a', 0, 'b', 1, 'c', 0};
     std::array<char, 3> small{'?', '?', '?'};
-    EXPECT_EQ(u2aconv(src, small, 3), 2u);  // room for two and the NUL
+    EXPECT_EQ(palm::u2aconv(src, small, 3), 2u);  // room for two and the NUL
     EXPECT_EQ(std::string(small.data()), "ab");
     std::array<char, 8> big{};
-    EXPECT_EQ(u2aconv(src, big, 60000), 3u);  // only three code units given
+    EXPECT_EQ(palm::u2aconv(src, big, 60000), 3u);  // only three code units given
     EXPECT_EQ(std::string(big.data()), "abc");
 }
 
@@ -285,7 +276,7 @@ TEST(ResinfoBroken, EveryTruncationIsReported) {
         EXPECT_NE(error->find(expected), std::string::npos) << cut << ": " << *error;
     }
     const std::vector<std::uint8_t> whole(img.bytes.begin(), img.bytes.begin() + img.structures_end);
-    EXPECT_EQ(records(*scan(whole)).size(), 2u);
+    EXPECT_EQ(records(scan(whole)).size(), 2u);
 }
 
 TEST(ResinfoBroken, OffsetsAndCountsPastTheEndAreNamed) {

@@ -2,15 +2,15 @@
 // expected one in the resource scan tests.
 #pragma once
 
-#include "resinfo.hpp"
-#include "resinfo_internal.hpp"
+#include "pe_resources.hpp"
+#include "pe_resources_internal.hpp"
 
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
-namespace resinfo_test {
+namespace pe_resources_test {
 
 struct rec {
     std::int32_t type;
@@ -24,13 +24,13 @@ inline std::ostream& operator<<(std::ostream& os, const rec& r) {
     return os << "{" << r.type << ", \"" << r.name << "\", " << r.lang << ", " << r.offset << "}";
 }
 
-// The records of `list` behind its head, in list order.
-inline std::vector<rec> records(const RESINFO& list) {
+// The records of `list`, in list order.
+inline std::vector<rec> records(const palm::resource_list& list) {
     std::vector<rec> out;
-    for (const RESINFO* r = list.next.get(); r != nullptr; r = r->next.get()) {
-        out.push_back({r->type, std::string(rlist_name(*r)), r->lang, r->offset});
+    for (const palm::RESINFO& r : list) {
+        out.push_back({r.type, std::string(palm::rlist_name(r)), r.lang, r.offset});
     }
     return out;
 }
 
-}  // namespace resinfo_test
+}  // namespace pe_resources_test

@@ -3,6 +3,7 @@
 #include "cli.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
+#include "utf8.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,67 +19,11 @@
 
 namespace crate {
 
-std::int32_t uid = 0;
-
 namespace {
 
 // White space as the C locale sees it; the file list is plain bytes.
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int digit_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A' + 10;
-    }
-    return 99;
-}
-
-// Reads a number the way strtol does (leading white space, a sign, in base
-// 16 an optional "0x" or "0X", digits up to the first one that does not
-// belong), clamped to the 32-bit range so that every system gives the same
-// result. No digits give 0.
-std::int32_t parse_number(std::string_view s, int base) {
-    std::size_t i = 0;
-    while (i < s.size() && is_space(s[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    if (base == 16 && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-        digit_value(s[i + 2]) < 16) {
-        i += 2;
-    }
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t value = 0;
-    for (; i < s.size() && digit_value(s[i]) < base; ++i) {
-        value = std::min(value * base + digit_value(s[i]), limit);
-    }
-    if (negative) {
-        return static_cast<std::int32_t>(-value);
-    }
-    return static_cast<std::int32_t>(std::min(value, limit - 1));
-}
-
-// The name without its folders: behind the last "/", and on Windows, where a
-// backslash and a drive's colon separate folders too ("chunks\0x7_00.txt",
-// "C:0x7_00.txt"), behind the last of any of them.
-std::string base_name(std::string_view filename) {
-#ifdef _WIN32
-    const auto cut = filename.find_last_of("/\\:");
-#else
-    const auto cut = filename.rfind('/');
-#endif
-    return std::string(cut == std::string_view::npos ? filename : filename.substr(cut + 1));
 }
 
 // Hands one progress line to standard error in one call: the pieces, then a
@@ -107,7 +52,7 @@ std::string_view decimal(std::int64_t value, std::array<char, 24>& digits) {
 // `where`: the file list that names too many files, empty for the command line.
 [[noreturn]] void refuse_too_many_files(const std::string& where) {
     refuse((where.empty() ? "" : where + ": ") + "Too many files: an archive holds at most " +
-           std::to_string(max_files) + ".");
+           std::to_string(palm::max_files) + ".");
 }
 
 // Room for `count` more bytes at the end of the block, writing it out when
@@ -135,12 +80,12 @@ void put_bytes(archive_stream& fp, std::uint32_t val, int count) {
 // as "crate CGRUMO.bmp game.pdb"): it is replaced only when it reads as a
 // Palm database. `path` is the file the name leads to.
 void refuse_unless_palm_db(const std::string& archive, const std::string& path) {
-    std::array<std::uint8_t, 78> start{};
+    std::array<std::uint8_t, palm::header_size> start{};
     const auto f = common::open_read_regular(path);
     const auto size = f ? common::file_size(f.get()) : std::nullopt;
     const std::size_t n = size ? static_cast<std::size_t>(std::min<std::int64_t>(*size, start.size())) : 0;
     if (!size || !common::read_exact(f.get(), std::span(start).first(n)) ||
-        judge_palm_db(std::span(start).first(n), *size) != palm_db_shape::palm_db) {
+        palm::judge_palm_db(std::span(start).first(n), *size) != palm::palm_db_shape::palm_db) {
         refuse(common::shown(archive) +
                ": not a Palm database, so crate leaves it alone (the archive's name comes first: crate archive "
                "file...)");
@@ -223,82 +168,15 @@ bool copy_record(archive_stream& fp, const fileinfo& f) {
 }
 
 std::uint32_t current_pilot_time() {
-    return unix_time_to_pilot_time(static_cast<std::int64_t>(std::time(nullptr)));
+    return palm::unix_time_to_pilot_time(static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 }  // namespace
 
-palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t file_size) {
-    constexpr std::size_t header = 78;
-    if (file_size < static_cast<std::int64_t>(header) || start.size() < header) {
-        return palm_db_shape::not_palm_db;
-    }
-    const bool named = std::find(start.begin(), start.begin() + 32, std::uint8_t{0}) != start.begin() + 32;
-    const bool printable = std::all_of(start.begin() + 60, start.begin() + 68,
-                                       [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
-    if (!named || !printable) {
-        return palm_db_shape::not_palm_db;
-    }
-    const std::int64_t records = start[76] << 8 | start[77];
-    return static_cast<std::int64_t>(header) + 8 * records <= file_size ? palm_db_shape::palm_db : palm_db_shape::truncated;
-}
 
 // ---- command line, file list, file sizes --------------------------------
 
 namespace {
-
-// Length of the well-formed UTF-8 character at the start of `s`, 0 when the
-// bytes there are none: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-std::size_t utf8_character(std::span<const std::uint8_t> s) {
-    const std::uint8_t c = s[0];
-    if (c < 0x80) {
-        return 1;
-    }
-    std::size_t n = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;  // the allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        low = c == 0xE0 ? 0xA0 : 0x80;
-        high = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        low = c == 0xF0 ? 0x90 : 0x80;
-        high = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (s.size() < n || s[1] < low || s[1] > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < n; ++i) {
-        if (s[i] < 0x80 || s[i] > 0xBF) {
-            return 0;
-        }
-    }
-    return n;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 [[noreturn]] void refuse_line(const std::string& list_name, std::size_t line, const char* encoding) {
     refuse(common::shown(list_name) + ": line " + std::to_string(line) + " is not " + encoding +
@@ -329,7 +207,7 @@ std::string utf8_of_utf16(std::span<const std::uint8_t> units, bool big_endian, 
             refuse_line(list_name, line, "UTF-16");
         }
         line += cp == '\n' ? 1 : 0;
-        append_utf8(out, cp);
+        common::append_utf8(out, cp);
     }
     return out;
 }
@@ -353,14 +231,14 @@ std::vector<std::string> parse_file_list(std::span<const std::uint8_t> list, con
     std::size_t line = 1;
     std::size_t at = 0;
     while (at < list.size()) {
-        if (names.size() == max_files) {
+        if (names.size() == palm::max_files) {
             refuse_too_many_files(list_name);
         }
         const auto rest = list.subspan(at);
         const auto feed = std::find(rest.begin(), rest.end(), std::uint8_t{'\n'});
         const auto text = rest.first(static_cast<std::size_t>(feed - rest.begin()));
         for (std::size_t i = 0; i < text.size();) {
-            const std::size_t n = utf8_character(text.subspan(i));
+            const std::size_t n = common::utf8_character(text.subspan(i));
             if (n == 0) {
                 refuse_line(list_name, line, encoding);
             }
@@ -416,7 +294,7 @@ std::vector<std::string> make_filelist(const std::string& filename) {
 }
 
 void check_file_names(std::span<const std::string> names) {
-    if (names.size() > max_files) {
+    if (names.size() > palm::max_files) {
         refuse_too_many_files("");
     }
     for (const auto& name : names) {
@@ -453,7 +331,7 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
 }
 
 std::int64_t archive_size(std::span<const fileinfo> fi) {
-    std::int64_t total = 88 + 10 * static_cast<std::int64_t>(fi.size());
+    std::int64_t total = palm::first_file_offset(fi.size());
     for (const auto& f : fi) {
         total += f.size;
     }
@@ -481,7 +359,6 @@ constexpr std::string_view help_text =
 }  // namespace
 
 int crate_main(int argc, char** argv) {
-    uid = 0;
     try {
         if (argc >= 2) {
             const std::string_view first = argv[1];
@@ -545,12 +422,13 @@ int crate_main(int argc, char** argv) {
                 refuse(f.name + ": this input file is the archive itself");
             }
         }
-        if (archive_size(fi) > max_archive_size) {
+        if (archive_size(fi) > palm::max_archive_size) {
             refuse(common::shown(archive) + ": the archive would be 4 GiB or more");
         }
         const auto num = static_cast<std::int32_t>(fi.size());
-        output_header(fp, database_name, creator_id, num + 1);
-        output_record_entry_header(fp, fi);
+        output_header(fp, palm::database_name, palm::creator_id, num + 1);
+        palm::uid_counter uid;
+        output_record_entry_header(fp, fi, uid);
         output_delimiter(fp);
         output_app_info();
         output_sort_info();
@@ -599,12 +477,9 @@ void put2b(std::int32_t val, archive_stream& fp) {
     put_bytes(fp, static_cast<std::uint32_t>(val), 2);
 }
 
-std::uint32_t unix_time_to_pilot_time(std::int64_t t) {
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) + 2082844800u);
-}
 
 void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num) {
-    constexpr std::size_t name_field = 32;
+    constexpr std::size_t name_field = palm::name_field_size;
     if (name.size() >= name_field) {
         refuse("the name length should be less than 32 chars.");
     }
@@ -619,7 +494,9 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
     put4b(0, fp);  // modification number
     put4b(0, fp);  // application info offset: none
     put4b(0, fp);  // sort info offset: none
-    put4b(0x44415441, fp);  // type "DATA"
+    for (const char c : palm::type_data) {
+        put_bytes(fp, static_cast<unsigned char>(c), 1);
+    }
     for (std::size_t i = 0; i < 4; ++i) {
         put_bytes(fp, i < id.size() ? static_cast<unsigned char>(id[i]) : 0u, 1);
     }
@@ -628,19 +505,18 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
     put2b(num, fp);
 }
 
-void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi) {
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi, palm::uid_counter& uid) {
     // Offsets are 32-bit fields; the caller has refused archives of 4 GiB or
     // more, so unsigned arithmetic here never wraps for a written archive.
-    const auto num = static_cast<std::uint32_t>(fi.size());
-    std::uint32_t offset = 8 * (num + 1) + 80;  // header, record list, delimiter
+    auto offset = static_cast<std::uint32_t>(palm::size_record_offset(fi.size()));
     put4b(static_cast<std::int32_t>(offset), fp);
     put_bytes(fp, 0, 1);
     put3b(0, fp);
-    offset += 2 * num;  // the size record
+    offset = static_cast<std::uint32_t>(palm::first_file_offset(fi.size()));
     for (const auto& f : fi) {
         put4b(static_cast<std::int32_t>(offset), fp);
         put_bytes(fp, 0, 1);  // attributes
-        put3b(get_uid_from_filename(f.name), fp);
+        put3b(palm::get_uid_from_filename(uid, f.name), fp);
         offset += static_cast<std::uint32_t>(f.size);
     }
 }
@@ -675,58 +551,6 @@ bool output_record(archive_stream& fp, std::span<const fileinfo> fi) {
         }
     }
     return !fp.failed;
-}
-
-// ---- unique IDs from names ----------------------------------------------
-
-bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_t& chunk) {
-    const auto underscore = name.find('_');
-    if (underscore == std::string_view::npos) {
-        return false;
-    }
-    const auto index_field = name.substr(underscore + 1);
-    block = parse_number(name.substr(0, underscore), 16);
-    chunk = parse_number(index_field.substr(0, index_field.find('.')), 10);
-    return true;
-}
-
-bool parse_cg_filename(std::string_view name, std::int32_t& id) {
-    for (const auto& picture : fixed_picture_names) {
-        if (name.size() >= picture.compared &&
-            name.substr(0, picture.compared) == picture.prefix.substr(0, picture.compared)) {
-            id = picture.id;
-            return true;
-        }
-    }
-    const auto zero = name.find('0');
-    if (zero == std::string_view::npos) {
-        return false;
-    }
-    const auto number = name.substr(zero);
-    id = parse_number(number.substr(0, number.find('.')), 10);
-    return true;
-}
-
-std::int32_t get_uid_from_filename(std::string_view filename) {
-    const std::string base = base_name(filename);
-    const std::string_view b = base;
-    if (b.starts_with("0x")) {
-        std::int32_t block = 0;
-        std::int32_t chunk = 0;
-        if (parse_text_filename(b, block, chunk)) {
-            const auto id = static_cast<std::int32_t>(2500 + 20 * std::int64_t{block} + chunk);
-            std::fprintf(stderr, "%s: %d(%d:%d)\n", base.c_str(), static_cast<int>(id), static_cast<int>(block),
-                         static_cast<int>(chunk));
-            return id;
-        }
-    } else if (b.starts_with("CG") || b.starts_with("ZOPA")) {
-        std::int32_t id = 0;
-        if (parse_cg_filename(b, id)) {
-            std::fprintf(stderr, "%s: %d\n", base.c_str(), static_cast<int>(id));
-            return id;
-        }
-    }
-    return uid++;
 }
 
 }  // namespace crate

@@ -2,9 +2,13 @@
 // of the module's interface for the program.
 #pragma once
 
+#include "sjis.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+namespace palm {
 
 // Converts the EUC-JP bytes of `euc`, up to its first NUL or its end, to
 // Shift_JIS in `sjis`, followed by a NUL. Returns the number of bytes written
@@ -20,5 +24,7 @@
 // character and the NUL; writes nothing when `sjis` is empty.
 std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> sjis);
 
-// Loads the code table from the bytes of a font file (see make_u2e_table).
-void load_u2e_table(std::span<const std::uint8_t> font);
+// Loads `table` from the bytes of a font file (see make_u2e_table).
+void load_u2e_table(sjis_table& table, std::span<const std::uint8_t> font);
+
+}  // namespace palm

@@ -2,8 +2,8 @@
 // bytes written per code unit, the replacement for code units without a
 // usable mapping, and the arithmetic against the system's iconv.
 #include "fatal_error.hpp"
-#include "unicode.hpp"
-#include "unicode_internal.hpp"
+#include "sjis.hpp"
+#include "sjis_internal.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -21,6 +21,9 @@
 
 namespace {
 
+// The table the tests load and convert with, one for the whole test program.
+palm::sjis_table table;
+
 // A font whose pair for code point `ucs` holds `entry` (all others 0).
 std::vector<std::uint8_t> font_with(std::uint16_t ucs, std::uint16_t entry) {
     std::vector<std::uint8_t> font(2 * (ucs - 0x391u + 1), 0);
@@ -31,7 +34,7 @@ std::vector<std::uint8_t> font_with(std::uint16_t ucs, std::uint16_t entry) {
 
 std::vector<std::uint8_t> convert(std::uint16_t ucs) {
     std::array<std::uint8_t, 2> out{0xEE, 0xEE};
-    const int n = put_sjis(static_cast<std::uint8_t>(ucs), static_cast<std::uint8_t>(ucs >> 8), out);
+    const int n = palm::put_sjis(table, static_cast<std::uint8_t>(ucs), static_cast<std::uint8_t>(ucs >> 8), out);
     return {out.begin(), out.begin() + n};
 }
 
@@ -63,18 +66,18 @@ TEST(UnicodePutSjis, TableEntriesGiveTwoBytes) {
         {0xA003, geta, true},
     };
     for (const row& r : rows) {
-        load_u2e_table(font_with(0x4E00, r.entry));
-        reset_unmapped_count();
+        palm::load_u2e_table(table, font_with(0x4E00, r.entry));
+        table.unmapped = 0;
         EXPECT_EQ(convert(0x4E00), r.sjis) << std::hex << r.entry;
-        EXPECT_EQ(unmapped_count(), r.unmapped ? 1u : 0u) << std::hex << r.entry;
+        EXPECT_EQ(table.unmapped, r.unmapped ? 1u : 0u) << std::hex << r.entry;
     }
 }
 
 // Only U+0000 to U+007F stay one byte; U+0080 to U+00FF never go through the
 // table: the eight that Shift_JIS has get their codes, the rest the geta mark.
 TEST(UnicodePutSjis, CodeUnitsUpToFFBypassTheTable) {
-    load_u2e_table(font_with(0xFFFE, 0xA4A2));
-    reset_unmapped_count();
+    palm::load_u2e_table(table, font_with(0xFFFE, 0xA4A2));
+    table.unmapped = 0;
     struct row {
         std::uint16_t ucs;
         bytes sjis;
@@ -90,15 +93,15 @@ TEST(UnicodePutSjis, CodeUnitsUpToFFBypassTheTable) {
     for (const row& r : rows) {
         EXPECT_EQ(convert(r.ucs), r.sjis) << std::hex << r.ucs;
     }
-    EXPECT_EQ(unmapped_count(), 8u);
+    EXPECT_EQ(table.unmapped, 8u);
 }
 
 TEST(UnicodePutSjis, NeverWritesPastItsDestination) {
-    load_u2e_table(font_with(0x3042, 0xA4A2));
+    palm::load_u2e_table(table, font_with(0x3042, 0xA4A2));
     std::array<std::uint8_t, 2> out{0xEE, 0xEE};
-    EXPECT_EQ(put_sjis(0x41, 0x00, std::span(out).first(1)), 1);
-    EXPECT_THROW(put_sjis(0x42, 0x30, std::span(out).first(1)), common::fatal_error);
-    EXPECT_THROW(put_sjis(0x41, 0x00, std::span(out).first(0)), common::fatal_error);
+    EXPECT_EQ(palm::put_sjis(table, 0x41, 0x00, std::span(out).first(1)), 1);
+    EXPECT_THROW(palm::put_sjis(table, 0x42, 0x30, std::span(out).first(1)), common::fatal_error);
+    EXPECT_THROW(palm::put_sjis(table, 0x41, 0x00, std::span(out).first(0)), common::fatal_error);
     EXPECT_EQ(out[1], 0xEE);
 }
 
@@ -119,11 +122,11 @@ TEST(UnicodeEuc2Sjis, StringsAndBounds) {
     };
     for (const row& r : rows) {
         std::vector<std::uint8_t> out(r.room, 0xEE);
-        const std::size_t n = euc2sjis(r.euc, out);
+        const std::size_t n = palm::euc2sjis(r.euc, out);
         EXPECT_EQ(bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), r.sjis);
         EXPECT_EQ(out[n], 0);
     }
-    EXPECT_EQ(euc2sjis(bytes{'A'}, std::span<std::uint8_t>()), 0u);
+    EXPECT_EQ(palm::euc2sjis(bytes{'A'}, std::span<std::uint8_t>()), 0u);
 }
 
 std::string write_font(const std::string& name, const bytes& font) {
@@ -133,10 +136,10 @@ std::string write_font(const std::string& name, const bytes& font) {
 
 TEST(UnicodeTable, FontFileLengths) {
     // Three bytes: U+0391 only, the stray byte ignored.
-    EXPECT_EQ(make_u2e_table(write_font("font3.bin", {0xA6, 0xA1, 0xA6})), 0);
-    EXPECT_EQ(u2e_entry(0x391), 0xA6A1);
-    EXPECT_EQ(u2e_entry(0x392), 0);
-    EXPECT_EQ(u2e_entry(0x390), 0);
+    EXPECT_EQ(palm::make_u2e_table(table, write_font("font3.bin", {0xA6, 0xA1, 0xA6})), 0);
+    EXPECT_EQ(palm::u2e_entry(table, 0x391), 0xA6A1);
+    EXPECT_EQ(palm::u2e_entry(table, 0x392), 0);
+    EXPECT_EQ(palm::u2e_entry(table, 0x390), 0);
 
     // 129246 bytes: U+FFFE takes the pair at 129242, the last pair is ignored.
     bytes font(129246, 0);
@@ -146,14 +149,14 @@ TEST(UnicodeTable, FontFileLengths) {
     font[129243] = 0xA2;
     font[129244] = 0xA1;
     font[129245] = 0xA1;
-    make_u2e_table(write_font("font_full.bin", font));
-    EXPECT_EQ(u2e_entry(0xFFFD), 0xB0A1);
-    EXPECT_EQ(u2e_entry(0xFFFE), 0xA4A2);
-    EXPECT_EQ(u2e_entry(0xFFFF), 0);
+    palm::make_u2e_table(table, write_font("font_full.bin", font));
+    EXPECT_EQ(palm::u2e_entry(table, 0xFFFD), 0xB0A1);
+    EXPECT_EQ(palm::u2e_entry(table, 0xFFFE), 0xA4A2);
+    EXPECT_EQ(palm::u2e_entry(table, 0xFFFF), 0);
 
     // Loading again starts from an empty table; an empty file is no error.
-    make_u2e_table(write_font("font0.bin", {}));
-    EXPECT_EQ(u2e_entry(0xFFFE), 0);
+    palm::make_u2e_table(table, write_font("font0.bin", {}));
+    EXPECT_EQ(palm::u2e_entry(table, 0xFFFE), 0);
 }
 
 // A font file that is missing, or a folder, would load as an empty table
@@ -162,7 +165,7 @@ TEST(UnicodeTable, MissingOrUnreadableFontFileEndsTheRun) {
     std::filesystem::create_directories("font_folder.bin");
     for (const std::string name : {"no_such_font.bin", "font_folder.bin"}) {
         try {
-            make_u2e_table(name);
+            palm::make_u2e_table(table, name);
             ADD_FAILURE() << name;
         } catch (const common::fatal_error& e) {
             EXPECT_EQ(e.what(), "Can't open " + name + ".");
@@ -171,8 +174,8 @@ TEST(UnicodeTable, MissingOrUnreadableFontFileEndsTheRun) {
 }
 
 TEST(UnicodeTable, SampleFontMapsJapaneseText) {
-    make_u2e_table(PALMPORT_SOURCE_DIR "/examples/font.bin");
-    reset_unmapped_count();
+    palm::make_u2e_table(table, PALMPORT_SOURCE_DIR "/examples/font.bin");
+    table.unmapped = 0;
     // あ, 漢, the full-width space, Α (the first code point of the file), ー
     EXPECT_EQ(convert(0x3042), (bytes{0x82, 0xA0}));
     EXPECT_EQ(convert(0x6F22), (bytes{0x8A, 0xBF}));
@@ -180,17 +183,17 @@ TEST(UnicodeTable, SampleFontMapsJapaneseText) {
     EXPECT_EQ(convert(0x0391), (bytes{0x83, 0x9F}));
     EXPECT_EQ(convert(0x30FC), (bytes{0x81, 0x5B}));
     EXPECT_EQ(convert(0xFF71), geta);  // half-width katakana are not in the file
-    EXPECT_EQ(unmapped_count(), 1u);
+    EXPECT_EQ(table.unmapped, 1u);
     // Every code the file holds is a JIS X 0208 character: none is replaced.
-    reset_unmapped_count();
+    table.unmapped = 0;
     int mapped = 0;
     for (std::uint32_t u = 0x391; u <= 0xFFFE; ++u) {
-        if (u2e_entry(static_cast<std::uint16_t>(u)) != 0) {
+        if (palm::u2e_entry(table, static_cast<std::uint16_t>(u)) != 0) {
             convert(static_cast<std::uint16_t>(u));
             ++mapped;
         }
     }
-    EXPECT_EQ(unmapped_count(), 0u);
+    EXPECT_EQ(table.unmapped, 0u);
     EXPECT_GT(mapped, 6800);
 }
 
@@ -218,7 +221,7 @@ TEST(UnicodeEuc2Sjis, AgreesWithIconvOnJisX0208) {
             }
             const bytes euc = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(d), 0};
             std::array<std::uint8_t, 3> sjis{};
-            ASSERT_EQ(euc2sjis(euc, sjis), 2u);
+            ASSERT_EQ(palm::euc2sjis(euc, sjis), 2u);
             EXPECT_EQ(sjis[0], static_cast<std::uint8_t>(out[0])) << std::hex << c << d;
             EXPECT_EQ(sjis[1], static_cast<std::uint8_t>(out[1])) << std::hex << c << d;
             ++compared;

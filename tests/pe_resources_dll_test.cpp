@@ -3,10 +3,10 @@
 // is found at the offset where its 16 strings are, and the whole list agrees
 // with llvm-readobj when that tool is on the machine.
 #include "file_io.hpp"
-#include "resinfo.hpp"
-#include "resinfo_internal.hpp"
+#include "pe_resources.hpp"
+#include "pe_resources_internal.hpp"
 #include "readobj_listing.hpp"
-#include "resinfo_test_support.hpp"
+#include "pe_resources_test_support.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace resinfo_test;
+using namespace pe_resources_test;
 
 const std::string data_dir = PALMPORT_SOURCE_DIR "/tests/data/";
 const char* const libraries[] = {"messages_x86.dll", "messages_x64.dll"};
@@ -83,16 +83,17 @@ std::map<int, std::u16string> japanese_strings() {
 
 struct scanned {
     common::file_ptr file;
-    std::unique_ptr<RESINFO> list;
+    palm::resource_list list;
 };
 
 scanned scan_library(const std::string& name) {
-    scanned s{common::open_read(data_dir + name), create_rlist()};
-    if (!s.file) {
+    scanned s{common::open_read(data_dir + name), {}};
+    const auto library = s.file ? common::byte_source::of_file(s.file.get()) : std::nullopt;
+    if (!library) {
         ADD_FAILURE() << "cannot open " << name;
         return s;
     }
-    scan_dll(s.file.get(), *s.list);
+    palm::scan_dll(*library, s.list);
     return s;
 }
 
@@ -120,7 +121,7 @@ TEST(ResinfoLibraries, EveryMessageBlockIsFoundAtItsStrings) {
         for (int block = 7; block <= 42; ++block) {
             char key[8];
             std::snprintf(key, sizeof key, "0x%x", block);
-            const RESINFO* r = search_rlist(*s.list, key);
+            const palm::RESINFO* r = palm::search_rlist(s.list, key);
             ASSERT_NE(r, nullptr) << name << " " << key;
             EXPECT_EQ(r->type, 6);
             EXPECT_EQ(r->lang, 0x411);
@@ -138,19 +139,19 @@ TEST(ResinfoLibraries, LanguagesNamesAndTheShiftedPicture) {
     for (const char* name : libraries) {
         const auto s = scan_library(name);
         // Block 0x3 exists in English and Japanese; English sorts first.
-        const RESINFO* block3 = search_rlist(*s.list, "0x3");
+        const palm::RESINFO* block3 = palm::search_rlist(s.list, "0x3");
         ASSERT_NE(block3, nullptr);
         EXPECT_EQ(block3->lang, 0x409);
-        ASSERT_NE(block3->next, nullptr);
-        EXPECT_EQ(rlist_name(*block3->next), "0x3");
-        EXPECT_EQ(block3->next->lang, 0x411);
+        ASSERT_NE(block3 + 1, s.list.data() + s.list.size());
+        EXPECT_EQ(palm::rlist_name(block3[1]), "0x3");
+        EXPECT_EQ(block3[1].lang, 0x411);
         EXPECT_EQ(read_block(s.file.get(), block3->offset)[0], u"Introduction");
         // The RCDATA resource with ID 7 comes after string table block 0x7.
-        EXPECT_EQ(search_rlist(*s.list, "0x7")->type, 6);
+        EXPECT_EQ(palm::search_rlist(s.list, "0x7")->type, 6);
         // Long names keep 16 characters; CG02444 is recorded 128 bytes on.
-        EXPECT_NE(search_rlist(*s.list, "HARBOURTOWNLIGHT"), nullptr);
-        const RESINFO* picture = search_rlist(*s.list, "CG02444");
-        const RESINFO* other = search_rlist(*s.list, "CG024440");
+        EXPECT_NE(palm::search_rlist(s.list, "HARBOURTOWNLIGHT"), nullptr);
+        const palm::RESINFO* picture = palm::search_rlist(s.list, "CG02444");
+        const palm::RESINFO* other = palm::search_rlist(s.list, "CG024440");
         ASSERT_NE(picture, nullptr);
         ASSERT_NE(other, nullptr);
         std::array<std::uint8_t, 16> bytes{};
@@ -176,7 +177,7 @@ TEST(ResinfoLibraries, ListAgreesWithLlvmReadobj) {
         ASSERT_GT(expected.size(), 40u);
 
         const auto s = scan_library(name);
-        EXPECT_EQ(records(*s.list), expected) << name;
+        EXPECT_EQ(records(s.list), expected) << name;
     }
 }
 

@@ -12,6 +12,8 @@
 #pragma once
 
 #include "file_io.hpp"
+#include "palm_db.hpp"
+#include "record_ids.hpp"
 
 #include <array>
 #include <cstddef>
@@ -36,59 +38,18 @@ struct fileinfo {
     common::file_time changed = 0;
 };
 
-// The unique ID that the next name without a recognised form receives.
-// crate_main sets it to 0 before anything else; get_uid_from_filename reads
-// and advances it.
-extern std::int32_t uid;
-
-// Limits that follow from the archive's field widths, checked before the
-// first byte of the archive is written.
-inline constexpr std::size_t max_files = 65534;        // the record count is 16 bits and counts the size record
+// Limits that follow from the archive's field widths (palm::max_files,
+// palm::max_archive_size and these), checked before the first byte of the
+// archive is written.
 inline constexpr std::size_t max_name_length = 255;    // a name must fit 256 characters with its closing zero
 inline constexpr std::int64_t max_file_size = 0x7FFFFFFF;  // a size is a signed 32-bit number
-inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;  // record offsets are 32 bits
 inline constexpr std::size_t list_block_size = 64 * 1024;  // the file list is read in blocks of this size
 inline constexpr std::size_t max_list_size = 64 * 1024 * 1024;  // a file list longer than this is refused
 inline constexpr std::size_t copy_buffer_size = 256 * 1024;  // files up to this size are read whole, larger ones copied file to file
 inline constexpr std::size_t archive_buffer_size = 256 * 1024;  // the archive is written in blocks of this size (at least copy_buffer_size)
 static_assert(archive_buffer_size >= copy_buffer_size, "a small file must fit an empty block");
-inline constexpr std::size_t progress_buffer_size = 64 * 1024;  // the program's progress lines leave in pieces of this size
 
-inline constexpr std::string_view database_name = "Lanterns of Vesselmoor for Palm";
-inline constexpr std::string_view creator_id = "QOVR";
 inline constexpr std::string_view usage_text = "usage: crate [-f filelist] archive file_1 ... file_N";
-
-// Picture names with a fixed ID: a base name whose first `compared`
-// characters equal those of `prefix` (case-sensitive) gets `id`. The entries
-// are tried in this order and the first match wins.
-struct picture_name {
-    std::string_view prefix;
-    std::size_t compared;
-    std::int32_t id;
-};
-inline constexpr std::array<picture_name, 7> fixed_picture_names{{
-    {"CGRUMO", 6, 2499},
-    {"CGBLACK", 7, 2498},
-    {"ZOPA01", 6, 2497},
-    {"ZOPA02", 6, 2496},
-    {"ZOPA03", 6, 2495},
-    {"ZOPA04", 6, 2494},
-    {"ZOPA05", 6, 2493},
-}};
-
-// What the first bytes of a file say about it, judged before crate replaces
-// the file at the archive's name and before peek reads it as an archive.
-enum class palm_db_shape {
-    palm_db,      // the header is there, its name field holds a zero byte,
-                  // type and creator are four printable ASCII characters
-                  // each (0x20 to 0x7E), and the record list fits in the file
-    truncated,    // all of that, but the file ends inside its record list
-    not_palm_db,  // anything else, an empty file included
-};
-
-// Judges a file of `file_size` bytes from `start`, its first
-// min(78, file_size) bytes.
-palm_db_shape judge_palm_db(std::span<const std::uint8_t> start, std::int64_t file_size);
 
 // ---- command line, file list, file sizes --------------------------------
 
@@ -186,9 +147,10 @@ bool flush_archive(archive_stream& fp);
 void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num);
 
 // Writes the N + 1 record-list entries: the size record's entry, then one per
-// file with its offset and the low 24 bits of get_uid_from_filename(name),
-// called exactly once per file in order.
-void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi);
+// file with its offset and the low 24 bits of
+// palm::get_uid_from_filename(uid, name), called exactly once per file in
+// order, so that `uid` numbers the names of no recognised form.
+void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi, palm::uid_counter& uid);
 
 // Writes the two zero bytes behind the record list.
 void output_delimiter(archive_stream& fp);
@@ -204,9 +166,9 @@ void output_first_record(archive_stream& fp, std::span<const fileinfo> fi);
 // Copies the bytes of every file that was found, in order, each of non-zero
 // size preceded by the line "file: <name>" on standard error. Each file is
 // opened once, and must still be the file that was measured, with the same
-// length and no byte past it; otherwise the run ends (throws) with
-// "Can't open <name>.", "Can't read <name>." or
-// "File changed after it was measured (<replaced|grown|shrunk>): <name>".
+// length, no byte past it and not modified while it was copied; otherwise
+// the run ends (throws) with "Can't open <name>.", "Can't read <name>." or
+// "<name>: changed after it was measured (<replaced|grown|shrunk|changed>)".
 // A file measured as empty is checked too, silently: a file whose metadata
 // says 0 bytes but that yields bytes when read (as /proc files do) ends the
 // run as grown. Files of up to `copy_buffer_size` bytes are read straight
@@ -220,35 +182,5 @@ bool output_record(archive_stream& fp, std::span<const fileinfo> fi);
 void put4b(std::int32_t val, archive_stream& fp);
 void put3b(std::int32_t val, archive_stream& fp);
 void put2b(std::int32_t val, archive_stream& fp);
-
-// Seconds since 1970 to seconds since 1904, modulo 2^32.
-std::uint32_t unix_time_to_pilot_time(std::int64_t t);
-
-// ---- unique IDs from names ----------------------------------------------
-
-// The unique ID of a packed file, from the base name of `filename` (the text
-// after its last "/"; on Windows after its last "/", "\\" or ":"):
-//   "0x<block hex>_<index dec>..."  -> 2500 + 20 * block + index, and prints
-//                                      "<base>: <id>(<block>:<index>)";
-//   "CG..." or "ZOPA..." with a fixed
-//   prefix or a "0" digit           -> the picture ID, prints "<base>: <id>";
-//   anything else                   -> the counter `uid`, which advances.
-// A "0x" name without "_" and a picture name without "0" are counted too.
-std::int32_t get_uid_from_filename(std::string_view filename);
-
-// Reads block and index from a base name that begins with "0x": the block is
-// the text before the first "_", read as base 16 like strtol (the "0x" in
-// front is accepted); the index is the text from behind that "_" up to the
-// next "." (or the end of the name), read as base 10 like strtol. Numbers out
-// of the 32-bit range are clamped to it. Returns false, leaving both
-// unchanged, when the name holds no "_".
-bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_t& chunk);
-
-// The picture ID of a base name that begins with "CG" or "ZOPA": the ID of the
-// first matching fixed picture name, or else the decimal number that starts
-// at the first "0" of the name and ends before the next "." (or the end of
-// the name), read like strtol in base 10. Returns false, leaving `id`
-// unchanged, when no prefix matches and the name holds no "0".
-bool parse_cg_filename(std::string_view name, std::int32_t& id);
 
 }  // namespace crate

@@ -1,9 +1,10 @@
-#include "unicode.hpp"
+#include "sjis.hpp"
 
 #include "cli.hpp"
 #include "fatal_error.hpp"
 #include "file_io.hpp"
-#include "unicode_internal.hpp"
+#include "sjis_internal.hpp"
+#include "utf8.hpp"
 
 #include <algorithm>
 #include <array>
@@ -11,16 +12,14 @@
 #include <optional>
 #include <vector>
 
+namespace palm {
+
 namespace {
 
 // The font file's first pair belongs to this code point.
 constexpr std::size_t first_code_point = 0x391;
 // Pairs for U+0391 to U+FFFE; bytes past them are ignored.
 constexpr std::size_t max_pairs = 0xFFFF - first_code_point;
-
-// Entry per code unit U+0000 to U+FFFE: EUC-JP first byte * 256 + second
-// byte, 0 for no mapping.
-std::array<std::uint16_t, 0xFFFF> u2e{};
 
 // The characters from U+0080 to U+00FF that Shift_JIS has, as two-byte codes
 // (first byte * 256 + second byte); 0 for the others, which are replaced.
@@ -37,24 +36,15 @@ constexpr std::array<std::uint16_t, 0x80> latin1_sjis = [] {
     return t;
 }();
 
-// The two Shift_JIS bytes that put_sjis writes for each code unit from U+0080
-// up, in the order they are written: U+0080 to U+00FF from `latin1_sjis`, the
-// rest worked out from `u2e` when the table is loaded, so that converting a
-// character is one lookup and one two-byte copy. Two zero bytes: no usable
-// mapping, the replacement is written (no usable result has a zero byte).
+// A two-byte code as the bytes written, first byte first. No usable result
+// has a zero byte, so two zero bytes stand for "no usable mapping".
 using sjis_pair = std::array<std::uint8_t, 2>;
 constexpr sjis_pair pair_of(std::uint16_t code) {
     return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFF)};
 }
-std::array<sjis_pair, 0x10000> u2s = [] {
-    std::array<sjis_pair, 0x10000> t{};
-    for (std::size_t i = 0; i < latin1_sjis.size(); ++i) {
-        t[0x80 + i] = pair_of(latin1_sjis[i]);
-    }
-    return t;
-}();
 
-std::uint64_t unmapped = 0;
+constexpr std::uint32_t geta_mark = 0x3013;
+constexpr std::uint32_t replacement_character = 0xFFFD;
 
 // Shift_JIS of the full-width forms of the half-width katakana 0xA1 to 0xDF
 // (EUC-JP 0x8E 0xA1 to 0x8E 0xDF): punctuation, the kana, the sound marks.
@@ -104,18 +94,27 @@ std::uint16_t sjis_of_entry(std::uint16_t entry) {
 
 }  // namespace
 
-void load_u2e_table(std::span<const std::uint8_t> font) {
-    u2e.fill(0);
-    const std::size_t pairs = std::min(font.size() / 2, max_pairs);
-    for (std::size_t k = 0; k < pairs; ++k) {
-        u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
-    }
-    for (std::size_t ucs = 0x100; ucs < u2e.size(); ++ucs) {
-        u2s[ucs] = pair_of(sjis_of_entry(u2e[ucs]));
+sjis_table::sjis_table() : u2e(0xFFFF, 0), u2s(0x10000, sjis_pair{}) {
+    // The code units up to U+00FF bypass the table: U+0080 to U+00FF get the
+    // codes Shift_JIS has for them, so that converting a character is one
+    // lookup and one two-byte copy.
+    for (std::size_t i = 0; i < latin1_sjis.size(); ++i) {
+        u2s[0x80 + i] = pair_of(latin1_sjis[i]);
     }
 }
 
-int make_u2e_table(const std::string& fontfile) {
+void load_u2e_table(sjis_table& table, std::span<const std::uint8_t> font) {
+    std::fill(table.u2e.begin(), table.u2e.end(), std::uint16_t{0});
+    const std::size_t pairs = std::min(font.size() / 2, max_pairs);
+    for (std::size_t k = 0; k < pairs; ++k) {
+        table.u2e[first_code_point + k] = static_cast<std::uint16_t>((font[2 * k] << 8) | font[2 * k + 1]);
+    }
+    for (std::size_t ucs = 0x100; ucs < table.u2e.size(); ++ucs) {
+        table.u2s[ucs] = pair_of(sjis_of_entry(table.u2e[ucs]));
+    }
+}
+
+int make_u2e_table(sjis_table& table, const std::string& fontfile) {
     // A folder or a file that fails while it is read would otherwise load
     // as a short table and replace every kana and kanji without a word.
     auto f = common::open_read_regular(fontfile);
@@ -126,20 +125,12 @@ int make_u2e_table(const std::string& fontfile) {
     if (!f || std::ferror(f.get()) != 0) {
         throw common::fatal_error("Can't open " + common::shown(fontfile) + ".");
     }
-    load_u2e_table(font);
+    load_u2e_table(table, font);
     return 0;
 }
 
-std::uint16_t u2e_entry(std::uint16_t ucs) {
-    return ucs < u2e.size() ? u2e[ucs] : 0;
-}
-
-std::uint64_t unmapped_count() {
-    return unmapped;
-}
-
-void reset_unmapped_count() {
-    unmapped = 0;
+std::uint16_t u2e_entry(const sjis_table& table, std::uint16_t ucs) {
+    return ucs < table.u2e.size() ? table.u2e[ucs] : 0;
 }
 
 std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> sjis) {
@@ -193,22 +184,24 @@ std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> 
     return j;
 }
 
-int put_sjis(std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
+int put_sjis(sjis_table& table, std::uint8_t b1, std::uint8_t b2, std::span<std::uint8_t> dst) {
     const std::uint8_t units[2] = {b1, b2};
-    const auto n = put_sjis_units(units, dst);
+    const auto n = put_sjis_units(table, units, dst);
     if (!n) {
         throw common::fatal_error("Shift_JIS text does not fit in its buffer.");
     }
     return static_cast<int>(*n);
 }
 
-std::optional<std::size_t> put_sjis_units(std::span<const std::uint8_t> utf16, std::span<std::uint8_t> dst) {
+std::optional<std::size_t> put_sjis_units(sjis_table& table, std::span<const std::uint8_t> utf16,
+                                          std::span<std::uint8_t> dst) {
     const std::size_t units = utf16.size() / 2;
     // With room for two bytes per code unit, which a string that fits usually
     // has, no code unit needs a check of its own.
     const bool roomy = dst.size() >= 2 * units;
     const std::uint8_t* in = utf16.data();
     std::uint8_t* const base = dst.data();
+    const sjis_pair* const u2s = table.u2s.data();
     std::size_t out = 0;
     std::uint64_t replaced = 0;
     for (std::size_t k = 0; k < units; ++k, in += 2) {
@@ -235,6 +228,47 @@ std::optional<std::size_t> put_sjis_units(std::span<const std::uint8_t> utf16, s
         }
         out += 2;
     }
-    unmapped += replaced;
+    table.unmapped += replaced;
     return out;
 }
+
+sjis_reader::sjis_reader(const sjis_table& table) : inverse_(0x10000, 0) {
+    // Going down, the lowest code point that gives a code wins. A lone
+    // surrogate is no character of its own.
+    for (std::uint32_t u = 0xFFFE; u >= 0x80; --u) {
+        const sjis_pair& code = table.u2s[u];
+        if (code[0] != 0 && (u < 0xD800 || u > 0xDFFF)) {
+            inverse_[static_cast<std::size_t>(code[0] << 8 | code[1])] = u;
+        }
+    }
+    inverse_[static_cast<std::size_t>(sjis_replacement[0] << 8 | sjis_replacement[1])] = geta_mark;
+}
+
+std::string sjis_reader::to_utf8(std::span<const std::uint8_t> sjis) const {
+    std::string out;
+    out.reserve(sjis.size() * 2);
+    std::size_t i = 0;
+    while (i < sjis.size()) {
+        const std::uint8_t c = sjis[i];
+        if (c == 0 && i + 1 == sjis.size()) {
+            break;  // the closing zero byte
+        }
+        if (starts_two_byte_character(c)) {
+            const std::uint32_t cp = i + 1 < sjis.size() ? inverse_[static_cast<std::size_t>(c << 8 | sjis[i + 1])] : 0;
+            if (cp != 0) {
+                common::append_utf8(out, cp);
+                i += 2;
+                continue;
+            }
+            common::append_utf8(out, replacement_character);
+        } else if (c < 0x20 && c != '\n' && c != '\t') {
+            common::append_utf8(out, replacement_character);
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out;
+}
+
+}  // namespace palm

@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-namespace compress {
+namespace palm {
 
 inline constexpr std::int32_t ring_size = 4096;
 inline constexpr std::int32_t lookahead_size = 18;  // longest match
@@ -107,4 +107,4 @@ struct lz77_decoded {
 // read as zero.
 lz77_decoded lz77_decompress(std::span<const std::uint8_t> stream, std::size_t max_size);
 
-}  // namespace compress
+}  // namespace palm

@@ -36,21 +36,21 @@ TEST(UniqueId, FromNames) {
         {"", -1, ""},                     // a file that was not found
     };
     for (const auto& c : cases) {
-        crate::uid = 0;
+        palm::uid_counter counter;
         testing::internal::CaptureStderr();
-        const std::int32_t id = crate::get_uid_from_filename(c.name);
+        const std::int32_t id = palm::get_uid_from_filename(counter, c.name);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line) << c.name;
         EXPECT_EQ(id, c.id < 0 ? 0 : c.id) << c.name;
-        EXPECT_EQ(crate::uid, c.id < 0 ? 1 : 0) << c.name;  // only counted names advance the counter
+        EXPECT_EQ(counter.uid, c.id < 0 ? 1 : 0) << c.name;  // only counted names advance the counter
     }
 }
 
 TEST(UniqueId, CounterNumbersOnlyUnrecognisedNamesInCallOrder) {
-    crate::uid = 0;
+    palm::uid_counter counter;
     testing::internal::CaptureStderr();
     std::vector<std::int32_t> ids;
     for (const char* name : {"a.bin", "0x7_00.txt", "b.bin", "CG003.bmp", "c.bin"}) {
-        ids.push_back(crate::get_uid_from_filename(name));
+        ids.push_back(palm::get_uid_from_filename(counter, name));
     }
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(ids, (std::vector<std::int32_t>{0, 2640, 1, 3, 2}));

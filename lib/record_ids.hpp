@@ -1,0 +1,86 @@
+// Record unique IDs from file names, and what an ID means. crate gives every
+// packed file the ID its name calls for, so that the handheld finds a chunk
+// by its message block and string index, or a picture by its number; peek
+// tells what an ID stands for.
+//
+//   chunk file "0x<block hex>_<index dec>..."  2500 + 20 * block + index
+//   "CGRUMO", "CGBLACK", "ZOPA01" to "ZOPA05"   2499, 2498, 2497 to 2493
+//   other "CG..." or "ZOPA..." names            the number from the first "0"
+//   anything else                               a counter: 0, 1, 2, ...
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace palm {
+
+// The ID of string `index` of message block `block`.
+constexpr std::int64_t chunk_id(std::int64_t block, std::int64_t index) {
+    return 2500 + 20 * block + index;
+}
+
+// Picture names with a fixed ID: a base name whose first `compared`
+// characters equal those of `prefix` (case-sensitive) gets `id`. The entries
+// are tried in this order and the first match wins.
+struct picture_name {
+    std::string_view prefix;
+    std::size_t compared;
+    std::int32_t id;
+};
+inline constexpr std::array<picture_name, 7> fixed_picture_names{{
+    {"CGRUMO", 6, 2499},
+    {"CGBLACK", 7, 2498},
+    {"ZOPA01", 6, 2497},
+    {"ZOPA02", 6, 2496},
+    {"ZOPA03", 6, 2495},
+    {"ZOPA04", 6, 2494},
+    {"ZOPA05", 6, 2493},
+}};
+
+// The counter that numbers the names of no recognised form, in call order.
+// crate starts one at 0 for every archive.
+struct uid_counter {
+    std::int32_t uid = 0;  // the ID the next such name receives
+};
+
+// The unique ID of a packed file, from its base name (common::base_name):
+//   "0x<block hex>_<index dec>..."  -> chunk_id(block, index), and prints
+//                                      "<base>: <id>(<block>:<index>)";
+//   "CG..." or "ZOPA..." with a fixed
+//   prefix or a "0" digit           -> the picture ID, prints "<base>: <id>";
+//   anything else                   -> `counter.uid`, which advances.
+// A "0x" name without "_" and a picture name without "0" are counted too.
+// The lines go to standard error.
+std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filename);
+
+// Reads block and index from a base name that begins with "0x": the block is
+// the text before the first "_", read as base 16 like strtol (the "0x" in
+// front is accepted); the index is the text from behind that "_" up to the
+// next "." (or the end of the name), read as base 10 like strtol. Numbers out
+// of the 32-bit range are clamped to it. Returns false, leaving both
+// unchanged, when the name holds no "_".
+bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_t& chunk);
+
+// The picture ID of a base name that begins with "CG" or "ZOPA": the ID of the
+// first matching fixed picture name, or else the decimal number that starts
+// at the first "0" of the name and ends before the next "." (or the end of
+// the name), read like strtol in base 10. Returns false, leaving `id`
+// unchanged, when no prefix matches and the name holds no "0".
+bool parse_cg_filename(std::string_view name, std::int32_t& id);
+
+// The chunk file name of `uid` as cutter writes it ("0x1d_03.txt" for 3083),
+// when `uid` is the ID of one of cutter's chunks (blocks 0x7 to 0x2a, string
+// indexes 0 to 15).
+std::optional<std::string> chunk_name_of_id(std::uint32_t uid);
+
+// What `uid` of record `k` means, for people: "size record" for record 0, a
+// chunk file name, "fixed picture CGRUMO", a chunk ID outside cutter's
+// blocks, or, below 2493, "picture number N or counted file N" (both kinds
+// of name can give any such number).
+std::string uid_meaning(std::size_t k, std::uint32_t uid);
+
+}  // namespace palm
