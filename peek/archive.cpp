@@ -176,8 +176,8 @@ std::vector<problem> check_archive(const common::byte_source& src) {
     if ((h.attributes & 0x0001) != 0) {
         error(format("header: attributes 0x%04X mark a resource database", static_cast<unsigned>(h.attributes)));
     }
-    if (h.type != 0x44415441) {
-        error("header: type \"" + palm::four_cc(h.type) + "\", not \"DATA\"");
+    if (const std::string type = palm::four_cc(h.type); type != palm::type_data) {
+        error("header: type \"" + type + "\", not \"" + std::string(palm::type_data) + "\"");
     }
     const std::string creator = palm::four_cc(h.creator);
     if (creator != palm::creator_id) {
