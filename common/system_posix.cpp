@@ -4,6 +4,7 @@
 #define _FILE_OFFSET_BITS 64
 
 #include "system.hpp"
+#include "temporary_names.hpp"
 
 #include <algorithm>
 #include <array>
@@ -233,32 +234,14 @@ int process_id() {
 }
 
 // ---- signals ---------------------------------------------------------------
-//
-// A signal handler can reach nothing but what is process-wide, so the names
-// of the temporary files being written wait here, in a fixed table of slots
-// that the handler reads without locks: a slot's state is set to `ready`
-// only after its name is complete, and the handler touches only ready slots.
 
 namespace {
 
-constexpr int slot_count = 16;
-enum : int { slot_free = 0, slot_filling = 1, slot_ready = 2 };
-
-struct temporary_slot {
-    std::atomic<int> state{slot_free};
-    std::array<char, PATH_MAX> name{};
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-std::array<temporary_slot, slot_count> slots;
+temporary_names<char, PATH_MAX> temporaries;
 
 extern "C" void remove_temporaries_and_end(int sig) {
     const int saved_errno = errno;
-    for (auto& s : slots) {
-        if (s.state.load(std::memory_order_acquire) == slot_ready) {
-            unlink(s.name.data());
-        }
-    }
+    temporaries.remove_all([](const char* name) { unlink(name); });
     // End the process as the signal would have ended it: its default action,
     // unblocked, raised again.
     struct sigaction dfl {};
@@ -276,24 +259,11 @@ extern "C" void remove_temporaries_and_end(int sig) {
 }  // namespace
 
 int claim_slot(const std::string& path) {
-    if (path.size() >= PATH_MAX) {
-        return -1;
-    }
-    for (int i = 0; i < slot_count; ++i) {
-        int expected = slot_free;
-        if (slots[i].state.compare_exchange_strong(expected, slot_filling)) {
-            std::memcpy(slots[i].name.data(), path.c_str(), path.size() + 1);
-            slots[i].state.store(slot_ready, std::memory_order_release);
-            return i;
-        }
-    }
-    return -1;
+    return temporaries.claim(path);
 }
 
 void release_slot(int slot) {
-    if (slot >= 0 && slot < slot_count) {
-        slots[slot].state.store(slot_free, std::memory_order_release);
-    }
+    temporaries.release(slot);
 }
 
 void prepare() {

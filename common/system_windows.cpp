@@ -7,6 +7,7 @@
 #define WIN32_LEAN_AND_MEAN
 
 #include "system.hpp"
+#include "temporary_names.hpp"
 
 #include <algorithm>
 #include <array>
@@ -331,30 +332,14 @@ int process_id() {
 }
 
 // ---- console events ----------------------------------------------------------
-//
-// The console handler runs on a thread of its own and can reach nothing but
-// what is process-wide, so the names of the temporary files being written
-// wait here, in a fixed table of slots: a slot's state is set to `ready` only
-// after its name is complete, and the handler touches only ready slots.
 
 namespace {
 
-constexpr int slot_count = 16;
-enum : int { slot_free = 0, slot_filling = 1, slot_ready = 2 };
-
-struct temporary_slot {
-    std::atomic<int> state{slot_free};
-    std::array<wchar_t, 1024> name{};
-};
-
-std::array<temporary_slot, slot_count> slots;
+temporary_names<wchar_t, 1024> temporaries;
 
 BOOL WINAPI remove_temporaries(DWORD) {
-    for (auto& s : slots) {
-        if (s.state.load(std::memory_order_acquire) == slot_ready) {
-            DeleteFileW(s.name.data());  // shared for deletion: gone when the process ends
-        }
-    }
+    // Shared for deletion: the file is gone when the process ends.
+    temporaries.remove_all([](const wchar_t* name) { DeleteFileW(name); });
     // Ended as Windows ends a console program on Ctrl-C, never with the
     // status 0 of a complete run.
     ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
@@ -363,25 +348,11 @@ BOOL WINAPI remove_temporaries(DWORD) {
 }  // namespace
 
 int claim_slot(const std::string& path) {
-    const std::wstring w = wide(path);
-    if (w.size() >= slots[0].name.size()) {
-        return -1;
-    }
-    for (int i = 0; i < slot_count; ++i) {
-        int expected = slot_free;
-        if (slots[i].state.compare_exchange_strong(expected, slot_filling)) {
-            std::copy(w.c_str(), w.c_str() + w.size() + 1, slots[i].name.begin());
-            slots[i].state.store(slot_ready, std::memory_order_release);
-            return i;
-        }
-    }
-    return -1;
+    return temporaries.claim(wide(path));
 }
 
 void release_slot(int slot) {
-    if (slot >= 0 && slot < slot_count) {
-        slots[slot].state.store(slot_free, std::memory_order_release);
-    }
+    temporaries.release(slot);
 }
 
 void prepare() {

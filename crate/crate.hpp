@@ -59,7 +59,7 @@ inline constexpr std::string_view usage_text = "usage: crate [-f filelist] archi
 // (common::resolve_output): a new file, or the regular file the name leads to,
 // is written under a temporary name that takes the final name (a link on the
 // way stays a link) only when the archive is complete, and only when that file
-// is empty or reads as a Palm database (judge_palm_db): any other file is the
+// is empty or reads as a Palm database (palm::judge_palm_db): any other file is the
 // user's own and is refused. A FIFO or a character device is written directly.
 // Returns 0 after a complete archive. Throws common::fatal_error for the
 // usage text; an unknown option; in the plain form an input name that begins
@@ -97,10 +97,10 @@ std::vector<std::string> make_filelist(const std::string& filename);
 // archive is refused later, by check_file_names, as on the command line.
 // Throws common::fatal_error "<list>: line <n> is not UTF-8 text; save the
 // file list as UTF-8" (or "... not UTF-16 text ...") for a line that is not
-// well-formed, and the too-many-files refusal past `max_files` entries.
+// well-formed, and the too-many-files refusal past palm::max_files entries.
 std::vector<std::string> parse_file_list(std::span<const std::uint8_t> list, const std::string& list_name);
 
-// Refuses (throws) a list of more than `max_files` names or one holding a
+// Refuses (throws) a list of more than palm::max_files names or one holding a
 // name longer than `max_name_length` characters. Prints nothing otherwise.
 void check_file_names(std::span<const std::string> names);
 
@@ -108,11 +108,12 @@ void check_file_names(std::span<const std::string> names);
 // (links followed; no file is opened). A name that leads to no regular file
 // (none at all, a folder, a FIFO, a device, a socket, an empty name) prints
 // "not found <name>" and gives {"", 0}; a regular file prints
-// "<name>: <size>" and gives its name, size and id. Throws when a file is
-// 2 GiB or more ("File too large ...").
+// "<name>: <size>" and gives its name, size, id and times. Throws
+// "<name>: file too large (2 GiB or more)" for such a file.
 std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
 
-// Length in bytes of the archive that the files make: 88 + 10N + all sizes.
+// Length in bytes of the archive that the files make: palm::first_file_offset
+// of their count, and all their sizes.
 std::int64_t archive_size(std::span<const fileinfo> fi);
 
 // ---- archive writer ------------------------------------------------------
