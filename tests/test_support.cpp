@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include "fatal_error.hpp"
+#include "cli.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,17 +55,8 @@ run_result run_main(program_entry entry, std::vector<std::string> argv) {
     }
     pointers.push_back(nullptr);
     testing::internal::CaptureStderr();
-    run_result r{1, ""};
-    try {
-        r.status = entry(static_cast<int>(argv.size()), pointers.data());
-    } catch (const common::fatal_error& e) {
-        r.err = std::string(e.what()) + "\n";
-    } catch (...) {
-        testing::internal::GetCapturedStderr();
-        throw;
-    }
-    r.err = testing::internal::GetCapturedStderr() + r.err;
-    return r;
+    const int status = common::run_entry(entry, static_cast<int>(argv.size()), pointers.data(), argv[0]);
+    return {status, testing::internal::GetCapturedStderr()};
 }
 
 int exit_status(int raw) {

@@ -5,6 +5,8 @@
 // on Linux and on Windows.
 #pragma once
 
+#include "cli.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -41,11 +43,11 @@ struct run_result {
     std::string err;  // everything the run printed on standard error
 };
 
-using program_entry = int (*)(int argc, char** argv);
+using program_entry = common::program_entry;
 
 // Runs a program's entry with `argv` (the program name first) as its command
-// line, as its main does: a common::fatal_error becomes its line on standard
-// error and status 1. Any other exception passes through.
+// line, through the main runner's own common::run_entry: a
+// common::fatal_error becomes its line on standard error and status 1.
 run_result run_main(program_entry entry, std::vector<std::string> argv);
 
 // Runs `command` through the system's shell and returns the program's exit
