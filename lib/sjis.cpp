@@ -133,6 +133,32 @@ std::uint16_t u2e_entry(const sjis_table& table, std::uint16_t ucs) {
     return ucs < table.u2e.size() ? table.u2e[ucs] : 0;
 }
 
+bool maps_any(const sjis_table& table) {
+    return std::any_of(table.u2s.begin() + 0x100, table.u2s.end(), [](const sjis_pair& code) { return code[0] != 0; });
+}
+
+std::vector<std::uint32_t> unmapped_characters(const sjis_table& table, std::span<const std::uint8_t> utf16,
+                                               std::size_t most) {
+    std::vector<std::uint32_t> found;
+    const std::size_t units = utf16.size() / 2;
+    const auto unit = [&](std::size_t k) { return static_cast<std::uint16_t>(utf16[2 * k] | (utf16[2 * k + 1] << 8)); };
+    for (std::size_t k = 0; k < units && found.size() < most; ++k) {
+        const std::uint16_t ucs = unit(k);
+        if (ucs < 0x80 || table.u2s[ucs][0] != 0) {
+            continue;
+        }
+        std::uint32_t cp = ucs;
+        if (ucs >= 0xD800 && ucs <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
+            cp = 0x10000 + ((ucs - 0xD800u) << 10) + (unit(k + 1) - 0xDC00u);
+            ++k;
+        }
+        if (std::find(found.begin(), found.end(), cp) == found.end()) {
+            found.push_back(cp);
+        }
+    }
+    return found;
+}
+
 std::size_t euc2sjis(std::span<const std::uint8_t> euc, std::span<std::uint8_t> sjis) {
     if (sjis.empty()) {
         return 0;

@@ -91,6 +91,16 @@ std::optional<std::size_t> put_sjis_units(sjis_table& table, std::span<const std
 // mapping. U+FFFF has no entry and gives 0.
 std::uint16_t u2e_entry(const sjis_table& table, std::uint16_t ucs);
 
+// True when the table gives a usable code to some code unit from U+0100 up:
+// false for a font file that is empty or holds only zero pairs.
+bool maps_any(const sjis_table& table);
+
+// The characters of the UTF-16LE string `utf16` that put_sjis replaces, each
+// once, in the order they first appear, as code points (a surrogate pair as
+// the one character it encodes); at most `most` of them.
+std::vector<std::uint32_t> unmapped_characters(const sjis_table& table, std::span<const std::uint8_t> utf16,
+                                               std::size_t most);
+
 // Shift_JIS text back to UTF-8, through the inverse of a loaded table: each
 // two-byte code to the lowest code point that put_sjis turns into it.
 class sjis_reader {
