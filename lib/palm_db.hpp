@@ -38,6 +38,9 @@ inline constexpr std::uint32_t pilot_epoch_offset = 2082844800;
 // Limits that follow from the field widths: the record count is 16 bits and
 // counts the size record, record offsets are 32 bits.
 inline constexpr std::size_t max_files = 65534;
+// The size record keeps 16 bits of a size; a longer record is also more
+// than a record of the handheld holds.
+inline constexpr std::int64_t max_record_size = 0xFFFF;
 inline constexpr std::int64_t max_archive_size = 0xFFFFFFFF;
 
 // Offset of the size record of an archive of `files` files: behind the

@@ -4,6 +4,8 @@
 #include "message_blocks.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <cstdio>
 #include <limits>
 
@@ -81,7 +83,7 @@ bool parse_cg_filename(std::string_view name, std::int32_t& id) {
     return true;
 }
 
-std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filename) {
+std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filename, std::FILE* progress) {
     const std::string base(common::base_name(filename));
     const std::string_view b = base;
     if (b.starts_with("0x")) {
@@ -89,18 +91,72 @@ std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filena
         std::int32_t chunk = 0;
         if (parse_text_filename(b, block, chunk)) {
             const auto id = static_cast<std::int32_t>(chunk_id(block, chunk));
-            std::fprintf(stderr, "%s: %d(%d:%d)\n", base.c_str(), static_cast<int>(id), static_cast<int>(block),
-                         static_cast<int>(chunk));
+            if (progress != nullptr) {
+                std::fprintf(progress, "%s: %d(%d:%d)\n", base.c_str(), static_cast<int>(id), static_cast<int>(block),
+                             static_cast<int>(chunk));
+            }
             return id;
         }
     } else if (b.starts_with("CG") || b.starts_with("ZOPA")) {
         std::int32_t id = 0;
         if (parse_cg_filename(b, id)) {
-            std::fprintf(stderr, "%s: %d\n", base.c_str(), static_cast<int>(id));
+            if (progress != nullptr) {
+                std::fprintf(progress, "%s: %d\n", base.c_str(), static_cast<int>(id));
+            }
             return id;
         }
     }
     return counter.uid++;
+}
+
+namespace {
+
+bool same_letters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+std::optional<std::string> name_in_wanted_case(std::string_view base) {
+    if (base.starts_with("0x") || base.starts_with("CG") || base.starts_with("ZOPA")) {
+        return std::nullopt;  // the rule's own case: recognised or not, case is not why
+    }
+    std::int32_t block = 0;
+    std::int32_t chunk = 0;
+    std::int32_t id = 0;
+    const auto mended = [&](std::string_view prefix) { return std::string(prefix) + std::string(base.substr(prefix.size())); };
+    if (base.size() >= 2 && same_letters(base.substr(0, 2), "0x") && parse_text_filename(mended("0x"), block, chunk)) {
+        return mended("0x");
+    }
+    for (const auto& p : fixed_picture_names) {
+        if (base.size() >= p.compared && same_letters(base.substr(0, p.compared), p.prefix.substr(0, p.compared))) {
+            return mended(p.prefix.substr(0, p.compared));
+        }
+    }
+    for (const std::string_view prefix : {"CG", "ZOPA"}) {
+        if (base.size() >= prefix.size() && same_letters(base.substr(0, prefix.size()), prefix) &&
+            parse_cg_filename(mended(prefix), id)) {
+            return mended(prefix);
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::vector<std::size_t>> shared_ids(std::span<const std::uint32_t> ids) {
+    std::map<std::uint32_t, std::vector<std::size_t>> holders;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        holders[ids[i]].push_back(i);
+    }
+    std::vector<std::vector<std::size_t>> groups;
+    for (auto& [id, positions] : holders) {
+        if (positions.size() > 1) {
+            groups.push_back(std::move(positions));
+        }
+    }
+    std::sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.front() < b.front(); });
+    return groups;
 }
 
 std::optional<std::string> chunk_name_of_id(std::uint32_t uid) {

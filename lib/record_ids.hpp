@@ -12,9 +12,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace palm {
 
@@ -47,15 +50,28 @@ struct uid_counter {
     std::int32_t uid = 0;  // the ID the next such name receives
 };
 
-// The unique ID of a packed file, from its base name (common::base_name):
+// The unique ID of a packed file, from its base name (common::base_name). The
+// lines go to `progress`, standard error unless the caller says otherwise
+// (null: none):
 //   "0x<block hex>_<index dec>..."  -> chunk_id(block, index), and prints
 //                                      "<base>: <id>(<block>:<index>)";
 //   "CG..." or "ZOPA..." with a fixed
 //   prefix or a "0" digit           -> the picture ID, prints "<base>: <id>";
 //   anything else                   -> `counter.uid`, which advances.
 // A "0x" name without "_" and a picture name without "0" are counted too.
-// The lines go to standard error.
-std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filename);
+std::int32_t get_uid_from_filename(uid_counter& counter, std::string_view filename, std::FILE* progress = stderr);
+
+// The form the rules want of a base name that they would recognise but for
+// the case of its prefix ("cgrumo.bmp" -> "CGRUMO.bmp", "0X7_01.TXT" ->
+// "0x7_01.TXT", "cg012.bmp" -> "CG012.bmp"); nothing for any other name.
+// Windows opens such a file whatever its case, so nothing else shows that it
+// gets a counted ID.
+std::optional<std::string> name_in_wanted_case(std::string_view base);
+
+// The records that share a unique ID: for each ID given more than once, the
+// positions in `ids` that hold it, in order; the groups in the order of
+// their first position. The handheld finds only one record of each group.
+std::vector<std::vector<std::size_t>> shared_ids(std::span<const std::uint32_t> ids);
 
 // Reads block and index from a base name that begins with "0x": the block is
 // the text before the first "_", read as base 16 like strtol (the "0x" in
