@@ -55,4 +55,20 @@ void append_utf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+std::string as_utf8(std::string_view bytes) {
+    const std::span<const std::uint8_t> s(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (const std::size_t n = utf8_character(s.subspan(i)); n != 0) {
+            out.append(bytes.substr(i, n));
+            i += n;
+        } else {
+            append_utf8(out, s[i]);
+            ++i;
+        }
+    }
+    return out;
+}
+
 }  // namespace common

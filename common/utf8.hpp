@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace common {
 
@@ -18,5 +19,9 @@ std::size_t utf8_character(std::span<const std::uint8_t> s);
 // Appends the UTF-8 form of the code point `cp` (at most U+10FFFF, no
 // surrogate).
 void append_utf8(std::string& out, std::uint32_t cp);
+
+// `bytes` as well-formed UTF-8: every well-formed character is kept as it is,
+// every other byte NN stands as the character U+00NN.
+std::string as_utf8(std::string_view bytes);
 
 }  // namespace common

@@ -3,6 +3,7 @@
 #include "peek.hpp"
 
 #include "cli.hpp"
+#include "json_output.hpp"
 #include "record_ids.hpp"
 #include "utf8.hpp"
 
@@ -60,34 +61,6 @@ open_archive open_archive_file(const std::string& path) {
     return a;
 }
 
-std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            out += format("\\u%04x", static_cast<unsigned>(c));
-        } else if (c >= 0x80) {
-            // A well-formed sequence is copied, any other byte escaped on its
-            // own, so that the output is always valid UTF-8.
-            const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()).subspan(i);
-            if (const std::size_t n = common::utf8_character(bytes); n != 0) {
-                out.append(s.substr(i, n));
-                i += n;
-                continue;
-            }
-            out += format("\\u%04x", static_cast<unsigned>(c));
-        } else {
-            out += static_cast<char>(c);
-        }
-        ++i;
-    }
-    return out + "\"";
-}
-
 namespace {
 
 std::size_t error_count(const std::vector<problem>& problems) {
@@ -104,24 +77,27 @@ bool print_listing(std::FILE* out, const std::string& archive_name, const common
     const palm::pdb_header& h = index.header;
     const std::size_t n = index.entries.size();
     if (json) {
-        std::fprintf(out,
-                     "{\"archive\":%s,\"size\":%" PRId64 ",\"name\":%s,\"type\":%s,\"creator\":%s,"
-                     "\"created\":%s,\"modified\":%s,\"records\":[",
-                     json_string(archive_name).c_str(), index.file_size, json_string(h.name).c_str(),
-                     json_string(palm::four_cc(h.type)).c_str(), json_string(palm::four_cc(h.creator)).c_str(),
-                     json_string(palm::pilot_time_text(h.created)).c_str(), json_string(palm::pilot_time_text(h.modified)).c_str());
+        json_value records = json_value::array();
         for (std::size_t k = 0; k < n; ++k) {
             const auto& e = index.entries[k];
             const auto len = palm::record_length(index, k);
             const auto entry = palm::size_entry(src, index, k);
-            std::fprintf(out, "%s{\"record\":%zu,\"offset\":%" PRIu32 ",\"length\":%s,\"uid\":%" PRIu32
-                              ",\"meaning\":%s,\"size_entry\":%s,\"size_disagrees\":%s}",
-                         k == 0 ? "" : ",", k, e.offset, len ? std::to_string(*len).c_str() : "null", e.uid,
-                         json_string(palm::uid_meaning(k, e.uid)).c_str(),
-                         entry ? std::to_string(*entry).c_str() : "null",
-                         entry && len && *entry != *len ? "true" : "false");
+            records.push_back({{"record", k},
+                               {"offset", e.offset},
+                               {"length", len ? json_value(*len) : json_value(nullptr)},
+                               {"uid", e.uid},
+                               {"meaning", palm::uid_meaning(k, e.uid)},
+                               {"size_entry", entry ? json_value(*entry) : json_value(nullptr)},
+                               {"size_disagrees", entry && len && *entry != *len}});
         }
-        std::fprintf(out, "]}\n");
+        print_json(out, {{"archive", common::as_utf8(archive_name)},
+                         {"size", index.file_size},
+                         {"name", common::as_utf8(h.name)},
+                         {"type", common::as_utf8(palm::four_cc(h.type))},
+                         {"creator", common::as_utf8(palm::four_cc(h.creator))},
+                         {"created", palm::pilot_time_text(h.created)},
+                         {"modified", palm::pilot_time_text(h.modified)},
+                         {"records", std::move(records)}});
         return sound;
     }
     std::fprintf(out, "archive:  %s (%" PRId64 " bytes)\n", common::shown(archive_name).c_str(), index.file_size);
@@ -277,13 +253,15 @@ bool print_check(std::FILE* out, const std::string& archive_name, const common::
     const std::size_t errors = error_count(problems);
     const std::size_t warnings = problems.size() - errors;
     if (json) {
-        std::fprintf(out, "{\"archive\":%s,\"sound\":%s,\"errors\":%zu,\"warnings\":%zu,\"problems\":[",
-                     json_string(archive_name).c_str(), errors == 0 ? "true" : "false", errors, warnings);
-        for (std::size_t i = 0; i < problems.size(); ++i) {
-            std::fprintf(out, "%s{\"kind\":\"%s\",\"text\":%s}", i == 0 ? "" : ",",
-                         problems[i].warning ? "warning" : "error", json_string(problems[i].text).c_str());
+        json_value listed = json_value::array();
+        for (const auto& p : problems) {
+            listed.push_back({{"kind", p.warning ? "warning" : "error"}, {"text", common::as_utf8(p.text)}});
         }
-        std::fprintf(out, "]}\n");
+        print_json(out, {{"archive", common::as_utf8(archive_name)},
+                         {"sound", errors == 0},
+                         {"errors", errors},
+                         {"warnings", warnings},
+                         {"problems", std::move(listed)}});
         return errors == 0;
     }
     for (const auto& p : problems) {

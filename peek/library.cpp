@@ -4,6 +4,7 @@
 #include "peek.hpp"
 
 #include "cli.hpp"
+#include "json_output.hpp"
 #include "message_blocks.hpp"
 #include "pe_resources.hpp"
 
@@ -93,29 +94,36 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
     const std::size_t resources = others.size() + serving.size() - serving.count(nullptr);
 
     if (json) {
-        std::fprintf(out, "{\"library\":%s,\"size\":%" PRId64 ",\"resources\":%zu,\"ok\":%s,\"blocks\":[",
-                     json_string(library).c_str(), size, resources, first_bad == blocks.end() ? "true" : "false");
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            const block_view& b = blocks[i];
-            std::fprintf(out, "%s{\"block\":\"%.*s\",\"found\":%s", i == 0 ? "" : ",", static_cast<int>(b.id.size()),
-                         b.id.data(), b.res != nullptr ? "true" : "false");
+        json_value listed = json_value::array();
+        for (const block_view& b : blocks) {
+            json_value block = {{"block", std::string(b.id)}, {"found", b.res != nullptr}};
             if (b.res != nullptr) {
-                std::fprintf(out, ",\"type\":%" PRId32 ",\"type_name\":%s,\"language\":%" PRId32 ",\"offset\":%" PRId32
-                                  ",\"size\":%" PRIu32 ",\"strings\":%zu,\"longest\":%zu",
-                             b.res->type, json_string(type_name(b.res->type)).c_str(), b.res->lang, b.res->offset,
-                             b.res->size, b.strings, b.longest);
+                block["type"] = b.res->type;
+                block["type_name"] = type_name(b.res->type);
+                block["language"] = b.res->lang;
+                block["offset"] = b.res->offset;
+                block["size"] = b.res->size;
+                block["strings"] = b.strings;
+                block["longest"] = b.longest;
             }
-            std::fprintf(out, ",\"problem\":%s}", b.problem.empty() ? "null" : json_string(b.problem).c_str());
+            block["problem"] = b.problem.empty() ? json_value(nullptr) : json_value(common::as_utf8(b.problem));
+            listed.push_back(std::move(block));
         }
-        std::fprintf(out, "],\"others\":[");
-        for (std::size_t i = 0; i < others.size(); ++i) {
-            const palm::RESINFO& r = *others[i];
-            std::fprintf(out, "%s{\"type\":%" PRId32 ",\"type_name\":%s,\"name\":%s,\"language\":%" PRId32
-                              ",\"offset\":%" PRId32 ",\"size\":%" PRIu32 "}",
-                         i == 0 ? "" : ",", r.type, json_string(type_name(r.type)).c_str(),
-                         json_string(palm::rlist_name(r)).c_str(), r.lang, r.offset, r.size);
+        json_value other = json_value::array();
+        for (const palm::RESINFO* r : others) {
+            other.push_back({{"type", r->type},
+                             {"type_name", type_name(r->type)},
+                             {"name", common::as_utf8(palm::rlist_name(*r))},
+                             {"language", r->lang},
+                             {"offset", r->offset},
+                             {"size", r->size}});
         }
-        std::fprintf(out, "]}\n");
+        print_json(out, {{"library", common::as_utf8(library)},
+                         {"size", size},
+                         {"resources", resources},
+                         {"ok", first_bad == blocks.end()},
+                         {"blocks", std::move(listed)},
+                         {"others", std::move(other)}});
         return first_bad == blocks.end();
     }
 

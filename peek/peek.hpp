@@ -149,10 +149,4 @@ bool print_library(std::FILE* out, const std::string& library, bool json);
 // result could not be written or flushed to standard output.
 int peek_main(int argc, char** argv);
 
-// JSON string literal of `s` with its quotes. Only well-formed UTF-8 (no
-// overlong form, no encoded surrogate, nothing above U+10FFFF) is copied;
-// every other byte of 0x80 and above is written as \u00NN, so the literal is
-// always valid UTF-8.
-std::string json_string(std::string_view s);
-
 }  // namespace peek

@@ -4,6 +4,7 @@
 
 #include "chunk_text.hpp"
 #include "cli.hpp"
+#include "json_output.hpp"
 #include "message_blocks.hpp"
 #include "pe_resources.hpp"
 #include "record_ids.hpp"
@@ -173,21 +174,27 @@ bool verify_archive(std::FILE* out, const std::string& library, const std::strin
         return std::count_if(findings.begin(), findings.end(), [&](const finding& f) { return f.kind == kind; });
     };
     if (json) {
-        std::fprintf(out, "{\"library\":%s,\"chunks\":%zu,\"matching\":%zu,\"missing\":%td,\"extra\":%td,"
-                          "\"different\":%td,\"ok\":%s,\"findings\":[",
-                     json_string(library).c_str(), chunks.size(), matching, count("missing"), count("extra"),
-                     count("different"), ok ? "true" : "false");
-        for (std::size_t i = 0; i < findings.size(); ++i) {
-            const auto& f = findings[i];
-            std::fprintf(out, "%s{\"kind\":\"%s\",\"chunk\":\"%s\",\"uid\":%" PRIu32 ",\"record\":%s,\"detail\":%s}",
-                         i == 0 ? "" : ",", f.kind.c_str(), f.chunk.c_str(), f.uid,
-                         f.record ? std::to_string(*f.record).c_str() : "null", json_string(f.detail).c_str());
+        json_value listed = json_value::array();
+        for (const auto& f : findings) {
+            listed.push_back({{"kind", f.kind},
+                              {"chunk", f.chunk},
+                              {"uid", f.uid},
+                              {"record", f.record ? json_value(*f.record) : json_value(nullptr)},
+                              {"detail", common::as_utf8(f.detail)}});
         }
-        std::fprintf(out, "],\"archive_errors\":[");
-        for (std::size_t i = 0; i < archive_errors.size(); ++i) {
-            std::fprintf(out, "%s%s", i == 0 ? "" : ",", json_string(archive_errors[i]).c_str());
+        json_value errors = json_value::array();
+        for (const auto& e : archive_errors) {
+            errors.push_back(common::as_utf8(e));
         }
-        std::fprintf(out, "]}\n");
+        print_json(out, {{"library", common::as_utf8(library)},
+                         {"chunks", chunks.size()},
+                         {"matching", matching},
+                         {"missing", count("missing")},
+                         {"extra", count("extra")},
+                         {"different", count("different")},
+                         {"ok", ok},
+                         {"findings", std::move(listed)},
+                         {"archive_errors", std::move(errors)}});
         return ok;
     }
     for (const auto& e : archive_errors) {

@@ -10,6 +10,8 @@
 #include "peek.hpp"
 #include "sjis.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -325,7 +327,7 @@ TEST_F(Peek, VerifyBundledSample) {
     EXPECT_EQ(r.out, want);
     r = run_peek([&] { ok = peek::verify_archive(stdout, library, font, "out.pdb", memory_source(bad), true); });
     EXPECT_FALSE(ok);
-    EXPECT_TRUE(r.out.starts_with("{\"library\":" + peek::json_string(library) +
+    EXPECT_TRUE(r.out.starts_with("{\"library\":" + nlohmann::json(library).dump() +
                                   ",\"chunks\":330,\"matching\":327,\"missing\":1,\"extra\":1,\"different\":2,"
                                   "\"ok\":false,\"findings\":[{\"kind\":\"different\",\"chunk\":\"0x7_02.txt\""))
         << r.out;
@@ -480,7 +482,9 @@ TEST_F(Peek, TellsWhatItWasGiven) {
 }
 
 // JSON output is valid UTF-8 whatever bytes a name holds: well-formed
-// sequences are copied, every other byte is escaped on its own.
+// sequences are copied, every other byte NN stands as U+00NN. The second
+// column is the JSON an earlier peek wrote for each name; the archive's name
+// and the database name in its header read back as that value.
 TEST_F(Peek, JsonStringIsValidUtf8) {
     const struct {
         std::string in;
@@ -496,12 +500,18 @@ TEST_F(Peek, JsonStringIsValidUtf8) {
         {"\x80\xE3\x80\x93", "\"\\u0080\xE3\x80\x93\""},                        // in step again
         {"\"\\\x01\x7F", "\"\\\"\\\\\\u0001\\u007f\""},
     };
+    write_file("a.bin", "a");
+    const std::string archive = pack({"a.bin"});
     for (const auto& c : cases) {
-        EXPECT_EQ(peek::json_string(c.in), c.json) << testing::PrintToString(c.in);
+        const std::string named = std::string(archive).replace(0, 32, c.in + std::string(32 - c.in.size(), '\0'));
+        const auto r = run_peek([&] { peek::print_listing(stdout, c.in, memory_source(named), true); });
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+        const auto printed = nlohmann::json::parse(r.out);  // refuses ill-formed UTF-8
+        EXPECT_EQ(printed.at("archive"), nlohmann::json::parse(c.json)) << testing::PrintToString(c.in);
+        EXPECT_EQ(printed.at("name"), nlohmann::json::parse(c.json)) << testing::PrintToString(c.in);
     }
     // A strict reader takes a whole listing whose database name holds such bytes.
     if (missing_tool("python3 -c pass", "python3", "python3").empty()) {
-        write_file("a.bin", "a");
         write_file("odd.pdb", pack({"a.bin"}).replace(0, 12, "\xED\xA0\x80\xF4\x90\x80\x80\xE0\x80\xAF\xC0\xAF"));
         EXPECT_EQ(run_shell("\"" PEEK_PROGRAM "\" --json odd.pdb | python3 -c \"import json,sys; "
                             "json.loads(sys.stdin.buffer.read().decode())\""), 0);
