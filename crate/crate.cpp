@@ -6,6 +6,8 @@
 #include "utf8.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <array>
 #include <charconv>
 #include <initializer_list>
@@ -26,17 +28,20 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Hands one progress line to standard error in one call: the pieces, then a
-// line feed. Two such lines go out per packed file, so they are put together
-// here rather than through printf's formatting.
-void print_line(std::initializer_list<std::string_view> pieces) {
+// Hands one progress line to `progress` in one call: the pieces, then a line
+// feed. Two such lines go out per packed file, so they are put together here
+// rather than through printf's formatting. Null: no progress lines (--quiet).
+void print_line(std::FILE* progress, std::initializer_list<std::string_view> pieces) {
+    if (progress == nullptr) {
+        return;
+    }
     std::string line;
     line.reserve(320);
     for (const auto piece : pieces) {
         line += piece;
     }
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fwrite(line.data(), 1, line.size(), progress);
 }
 
 // A number as its decimal digits.
@@ -254,8 +259,8 @@ std::vector<std::string> parse_file_list(std::span<const std::uint8_t> list, con
     return names;
 }
 
-std::vector<std::string> make_filelist(const std::string& filename) {
-    std::fprintf(stderr, "Reading file list[%s]\n", common::shown(filename).c_str());
+std::vector<std::string> make_filelist(const std::string& filename, std::FILE* progress) {
+    print_line(progress, {"Reading file list[", common::shown(filename), "]"});
     common::file_ptr opened;
     std::FILE* fp = stdin;
     if (filename == "-") {
@@ -288,7 +293,7 @@ std::vector<std::string> make_filelist(const std::string& filename) {
     }
     auto names = parse_file_list(list, filename);
     for (const auto& name : names) {
-        std::fprintf(stderr, "%s\n", common::shown(name).c_str());
+        print_line(progress, {common::shown(name)});
     }
     return names;
 }
@@ -305,7 +310,7 @@ void check_file_names(std::span<const std::string> names) {
     }
 }
 
-std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
+std::vector<fileinfo> collect_file_info(std::span<const std::string> names, std::FILE* progress) {
     std::vector<fileinfo> fi(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
@@ -313,7 +318,7 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
         // file: a folder, a FIFO or a device is no file to pack.
         const auto status = name.empty() ? std::nullopt : common::status_of(name);
         if (!status || status->kind != common::file_kind::regular) {
-            std::fprintf(stderr, "not found %s\n", name.c_str());
+            print_line(progress, {"not found ", name});
             continue;
         }
         if (status->size > max_file_size) {
@@ -325,7 +330,7 @@ std::vector<fileinfo> collect_file_info(std::span<const std::string> names) {
         fi[i].modified = status->modified;
         fi[i].changed = status->changed;
         std::array<char, 24> digits{};
-        print_line({name, ": ", decimal(fi[i].size, digits)});
+        print_line(progress, {name, ": ", decimal(fi[i].size, digits)});
     }
     return fi;
 }
@@ -340,6 +345,84 @@ std::int64_t archive_size(std::span<const fileinfo> fi) {
 
 namespace {
 
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: a number of seconds
+// since 1970 that stands for the clock, so that the same inputs give the
+// same archive. Nothing when it is not set.
+std::optional<std::uint32_t> source_date() {
+    const char* value = std::getenv("SOURCE_DATE_EPOCH");
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view text = value;
+    std::int64_t seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || seconds < 0 ||
+        !std::isdigit(static_cast<unsigned char>(text.front()))) {
+        refuse("SOURCE_DATE_EPOCH: \"" + common::shown(text) +
+               "\" is no number of seconds since 1970-01-01 00:00 UTC");
+    }
+    return palm::unix_time_to_pilot_time(seconds);
+}
+
+// "a, b and c", at most ten names, then "and N more".
+std::string listed(const std::vector<std::string>& names) {
+    constexpr std::size_t most = 10;
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < most; ++i) {
+        const bool last = i + 1 == names.size();
+        text += (i == 0 ? "" : last ? " and " : ", ") + common::shown(names[i]);
+    }
+    if (names.size() > most) {
+        text += " and " + std::to_string(names.size() - most) + " more";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> archive_warnings(std::span<const std::string> names, std::span<const fileinfo> fi,
+                                          std::span<const std::uint32_t> ids) {
+    std::vector<std::string> warnings;
+    for (std::size_t i = 0; i < fi.size(); ++i) {
+        if (fi[i].name.empty()) {
+            continue;
+        }
+        const std::string base(common::base_name(fi[i].name));
+        if (const auto wanted = palm::name_in_wanted_case(base)) {
+            palm::uid_counter none;
+            warnings.push_back(common::shown(names[i]) + " gets the counted unique ID " + std::to_string(ids[i]) +
+                               ": the rule is case-sensitive and wants " + *wanted + " (unique ID " +
+                               std::to_string(palm::get_uid_from_filename(none, *wanted, nullptr)) + ")");
+        }
+        if (fi[i].size > palm::max_record_size) {
+            warnings.push_back(common::shown(names[i]) + " is " + std::to_string(fi[i].size) +
+                               " bytes: the size record keeps only its low 16 bits, and a record of the handheld "
+                               "holds at most " + std::to_string(palm::max_record_size));
+        }
+    }
+    for (const auto& group : palm::shared_ids(ids)) {
+        std::vector<std::string> sharing;
+        for (const std::size_t i : group) {
+            sharing.push_back(names[i].empty() ? "(an empty name)" : names[i]);
+        }
+        warnings.push_back("unique ID " + std::to_string(ids[group.front()]) + " is shared by " + listed(sharing) +
+                           "; the handheld finds only the first");
+    }
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < fi.size(); ++i) {
+        if (fi[i].name.empty()) {
+            missing.push_back(names[i].empty() ? "(an empty name)" : names[i]);
+        }
+    }
+    if (!missing.empty()) {
+        warnings.push_back(common::count_text(missing.size(), "file") + " not found, packed as empty records: " +
+                           listed(missing));
+    }
+    return warnings;
+}
+
+namespace {
+
 constexpr std::string_view help_text =
     "crate: pack files into one Palm OS database (type DATA, creator QOVR)\n"
     "\n"
@@ -348,23 +431,45 @@ constexpr std::string_view help_text =
     "  archive      the database to write; it takes its name only when it is complete\n"
     "  file_1 ...   the files to pack, in this order: chunk files (0x1d_03.txt),\n"
     "               pictures (CGRUMO.bmp, CG012.bmp) and any others\n"
-    "  -f filelist  the files' names from filelist, the first word of each line;\n"
-    "               names behind the archive are then ignored\n"
+    "  -f filelist  the files' names from filelist, the first word of each line\n"
+    "               ('-': standard input); names behind the archive are then ignored\n"
+    "  -q, --quiet  no progress lines: only warnings, errors and the closing line\n"
+    "  --strict     every warning is fatal: exit status 1, the old archive kept\n"
     "  -h, --help   this text\n"
     "  --version    the program's version\n"
+    "Options come first, before -f and the archive.\n"
     "\n"
-    "Every record's unique ID comes from its file's name. Progress lines and\n"
-    "errors go to standard error. Name a file that begins with '-' as ./-name.\n";
+    "Every record's unique ID comes from its file's name. Progress lines,\n"
+    "warnings, errors and a closing line go to standard error. Name a file that\n"
+    "begins with '-' as ./-name. With SOURCE_DATE_EPOCH set (seconds since\n"
+    "1970), both dates of the archive are that time, not the clock's.\n";
 
 }  // namespace
 
 int crate_main(int argc, char** argv) {
     try {
+        bool quiet = false;
+        bool strict = false;
+        if (argc >= 2 && common::answer_help_or_version(argv[1], "crate", help_text)) {
+            return 0;
+        }
+        // The options, then the forms of the command line as they always were.
+        int at = 1;
+        for (; at < argc; ++at) {
+            const std::string_view a = argv[at];
+            if (a == "-q" || a == "--quiet") {
+                quiet = true;
+            } else if (a == "--strict") {
+                strict = true;
+            } else {
+                break;
+            }
+        }
+        --at;  // argv[at + 1] is the first argument of the form
+        argc -= at;
+        argv += at;
         if (argc >= 2) {
             const std::string_view first = argv[1];
-            if (common::answer_help_or_version(first, "crate", help_text)) {
-                return 0;
-            }
             if (first.starts_with("-") && !first.starts_with("-f")) {
                 refuse("Unknown option " + common::shown(first) + "; " + std::string(usage_text));
             }
@@ -376,10 +481,12 @@ int crate_main(int argc, char** argv) {
         if (list_form && argc < 4) {
             refuse(std::string(usage_text));
         }
+        std::FILE* const progress = quiet ? nullptr : stderr;
+        const std::optional<std::uint32_t> date = source_date();
         std::vector<std::string> names;
         std::string archive;
         if (list_form) {
-            names = make_filelist(argv[2]);
+            names = make_filelist(argv[2], progress);
             archive = argv[3];
         } else {
             archive = argv[1];
@@ -414,7 +521,7 @@ int crate_main(int argc, char** argv) {
             refuse("Can't open outputfile " + common::shown(archive) + ".");
         }
         auto fp = open_archive_stream(out.get());
-        const auto fi = collect_file_info(names);
+        const auto fi = collect_file_info(names, progress);
         // An archive that is one of its own inputs, by whatever name or link,
         // would be packed into itself: the files are compared, not the names.
         for (const auto& f : fi) {
@@ -426,19 +533,36 @@ int crate_main(int argc, char** argv) {
             refuse(common::shown(archive) + ": the archive would be 4 GiB or more");
         }
         const auto num = static_cast<std::int32_t>(fi.size());
-        output_header(fp, palm::database_name, palm::creator_id, num + 1);
+        output_header(fp, palm::database_name, palm::creator_id, num + 1, date);
         palm::uid_counter uid;
-        output_record_entry_header(fp, fi, uid);
+        const auto ids = output_record_entry_header(fp, fi, uid, progress);
+        // What the handheld will get wrong, once all IDs are known and before
+        // a byte is copied; --strict stops here, the old archive kept.
+        const auto warnings = archive_warnings(names, fi, ids);
+        for (const auto& w : warnings) {
+            std::fprintf(stderr, "warning: %s\n", w.c_str());
+        }
+        if (strict && !warnings.empty()) {
+            refuse("--strict: " + common::count_text(warnings.size(), "warning") + "; " + common::shown(archive) +
+                   " is not written");
+        }
         output_delimiter(fp);
         output_app_info();
         output_sort_info();
         output_first_record(fp, fi);
-        if (!output_record(fp, fi) || !flush_archive(fp) || !out.commit()) {
+        if (!output_record(fp, fi, progress) || !flush_archive(fp) || !out.commit()) {
             if (out.busy()) {
                 refuse(common::shown(archive) + ": in use by another program; the old archive is kept");
             }
             refuse("Can't write outputfile " + common::shown(archive) + ".");
         }
+        const auto missing = static_cast<std::size_t>(
+            std::count_if(fi.begin(), fi.end(), [](const fileinfo& f) { return f.name.empty(); }));
+        std::fprintf(stderr, "%s: %s (the size record and %s), %lld bytes; %s not found, %s\n",
+                     common::shown(archive).c_str(), common::count_text(fi.size() + 1, "record").c_str(),
+                     common::count_text(fi.size(), "file").c_str(), static_cast<long long>(archive_size(fi)),
+                     common::count_text(missing, "file").c_str(),
+                     common::count_text(palm::shared_ids(ids).size(), "shared unique ID").c_str());
         return 0;
     } catch (const std::bad_alloc&) {
         refuse(std::string("calloc: ") + std::strerror(ENOMEM));
@@ -478,7 +602,8 @@ void put2b(std::int32_t val, archive_stream& fp) {
 }
 
 
-void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num) {
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num,
+                   std::optional<std::uint32_t> date) {
     constexpr std::size_t name_field = palm::name_field_size;
     if (name.size() >= name_field) {
         refuse("the name length should be less than 32 chars.");
@@ -488,8 +613,8 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
     }
     put2b(0, fp);  // attributes
     put2b(0, fp);  // version
-    put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // creation date
-    put4b(static_cast<std::int32_t>(current_pilot_time()), fp);  // modification date
+    put4b(static_cast<std::int32_t>(date.value_or(current_pilot_time())), fp);  // creation date
+    put4b(static_cast<std::int32_t>(date.value_or(current_pilot_time())), fp);  // modification date
     put4b(0, fp);  // last backup date
     put4b(0, fp);  // modification number
     put4b(0, fp);  // application info offset: none
@@ -505,7 +630,8 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
     put2b(num, fp);
 }
 
-void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi, palm::uid_counter& uid) {
+std::vector<std::uint32_t> output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi,
+                                                     palm::uid_counter& uid, std::FILE* progress) {
     // Offsets are 32-bit fields; the caller has refused archives of 4 GiB or
     // more, so unsigned arithmetic here never wraps for a written archive.
     auto offset = static_cast<std::uint32_t>(palm::size_record_offset(fi.size()));
@@ -513,12 +639,17 @@ void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi
     put_bytes(fp, 0, 1);
     put3b(0, fp);
     offset = static_cast<std::uint32_t>(palm::first_file_offset(fi.size()));
+    std::vector<std::uint32_t> ids;
+    ids.reserve(fi.size());
     for (const auto& f : fi) {
         put4b(static_cast<std::int32_t>(offset), fp);
         put_bytes(fp, 0, 1);  // attributes
-        put3b(palm::get_uid_from_filename(uid, f.name), fp);
+        const std::int32_t id = palm::get_uid_from_filename(uid, f.name, progress);
+        put3b(id, fp);
+        ids.push_back(static_cast<std::uint32_t>(id) & 0xFFFFFF);
         offset += static_cast<std::uint32_t>(f.size);
     }
+    return ids;
 }
 
 void output_delimiter(archive_stream& fp) {
@@ -535,13 +666,13 @@ void output_first_record(archive_stream& fp, std::span<const fileinfo> fi) {
     }
 }
 
-bool output_record(archive_stream& fp, std::span<const fileinfo> fi) {
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi, std::FILE* progress) {
     for (const auto& f : fi) {
         if (f.name.empty()) {
             continue;  // not found: an empty record
         }
         if (f.size > 0) {
-            print_line({"file: ", f.name});
+            print_line(progress, {"file: ", f.name});
         }
         if (static_cast<std::size_t>(f.size) > copy_buffer_size) {
             std::fflush(stderr);  // the lines so far show while a large file is copied

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,7 +86,7 @@ int crate_main(int argc, char** argv);
 // Throws "Can't open outputfile <name>." when the list cannot be opened,
 // "fgets: <system text>" on a read error, "<name>: the file list is longer
 // than 64 MiB" past `max_list_size` bytes, and what parse_file_list throws.
-std::vector<std::string> make_filelist(const std::string& filename);
+std::vector<std::string> make_filelist(const std::string& filename, std::FILE* progress = stderr);
 
 // The names of a file list's bytes, in list order. The list is UTF-8 text (a
 // byte-order mark EF BB BF in front is skipped) or UTF-16 text that begins
@@ -110,7 +111,7 @@ void check_file_names(std::span<const std::string> names);
 // "not found <name>" and gives {"", 0}; a regular file prints
 // "<name>: <size>" and gives its name, size, id and times. Throws
 // "<name>: file too large (2 GiB or more)" for such a file.
-std::vector<fileinfo> collect_file_info(std::span<const std::string> names);
+std::vector<fileinfo> collect_file_info(std::span<const std::string> names, std::FILE* progress = stderr);
 
 // Length in bytes of the archive that the files make: palm::first_file_offset
 // of their count, and all their sizes.
@@ -145,13 +146,15 @@ bool flush_archive(archive_stream& fp);
 // bytes stand in for missing ones) and `num` records (low 16 bits). Throws
 // "the name length should be less than 32 chars." before writing anything
 // when `name` has 32 characters or more.
-void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num);
+void output_header(archive_stream& fp, std::string_view name, std::string_view id, std::int32_t num,
+                   std::optional<std::uint32_t> date = std::nullopt);
 
 // Writes the N + 1 record-list entries: the size record's entry, then one per
 // file with its offset and the low 24 bits of
 // palm::get_uid_from_filename(uid, name), called exactly once per file in
 // order, so that `uid` numbers the names of no recognised form.
-void output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi, palm::uid_counter& uid);
+std::vector<std::uint32_t> output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi,
+                                                     palm::uid_counter& uid, std::FILE* progress = stderr);
 
 // Writes the two zero bytes behind the record list.
 void output_delimiter(archive_stream& fp);
@@ -177,7 +180,16 @@ void output_first_record(archive_stream& fp, std::span<const fileinfo> fi);
 // use stays bounded whatever the sizes; before such a larger file, standard
 // error is flushed, so that the progress lines show while it is copied.
 // Returns false, stopping early, once a write to the archive fails.
-bool output_record(archive_stream& fp, std::span<const fileinfo> fi);
+bool output_record(archive_stream& fp, std::span<const fileinfo> fi, std::FILE* progress = stderr);
+
+// The warnings about what the handheld will get wrong in an archive of the
+// files `fi` (measured from `names`, in order) with the unique IDs `ids`, one
+// line each, without "warning: ": a name the rules would recognise but for
+// its case (palm::name_in_wanted_case), a file of more than
+// palm::max_record_size bytes, each unique ID shared by several files
+// (palm::shared_ids), and, in one line, the files that were not found.
+std::vector<std::string> archive_warnings(std::span<const std::string> names, std::span<const fileinfo> fi,
+                                          std::span<const std::uint32_t> ids);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.
 void put4b(std::int32_t val, archive_stream& fp);
