@@ -36,24 +36,27 @@ void print_stdout(std::string_view text) {
     }
 }
 
-int run_entry(program_entry entry, int argc, char** argv, std::string_view program) {
-    const auto fail = [&](const std::string& line) {
+int run_entry(program_entry entry, int argc, char** argv, std::string_view program, int failure_status) {
+    const auto fail = [&](const std::string& line, int status = 1) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", line.c_str());
-        return 1;
+        return status;
     };
     try {
         return entry(argc, argv);
-    } catch (const fatal_error& e) {
+    } catch (const finding& e) {
         return fail(e.what());
+    } catch (const fatal_error& e) {
+        return fail(e.what(), failure_status);
     } catch (const std::bad_alloc&) {
-        return fail(std::string(program) + ": out of memory.");
+        return fail(std::string(program) + ": out of memory.", failure_status);
     } catch (const std::exception& e) {
-        return fail(std::string(program) + ": " + e.what());
+        return fail(std::string(program) + ": " + e.what(), failure_status);
     }
 }
 
-int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress) {
+int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress,
+             int failure_status) {
     prepare_process();
     // The buffer lives as long as the process, so that the flush at exit
     // still finds it.
@@ -61,7 +64,7 @@ int run_main(program_entry entry, int argc, char** argv, std::string_view progra
     if (buffered_progress) {
         std::setvbuf(stderr, progress.data(), _IOFBF, progress.size());
     }
-    const int status = run_entry(entry, argc, argv, program);
+    const int status = run_entry(entry, argc, argv, program, failure_status);
     std::fflush(stdout);
     std::fflush(stderr);
     return status;

@@ -29,18 +29,20 @@ std::string count_text(std::size_t n, std::string_view noun);
 using program_entry = int (*)(int argc, char** argv);
 
 // Runs `entry` as every program's run ends: a common::fatal_error becomes its
-// line on standard error and exit status 1; running out of memory the line
+// line on standard error and exit status `failure_status` (a
+// common::finding: status 1); running out of memory the line
 // "<program>: out of memory."; any other exception "<program>: <what>".
 // Standard output is flushed before such a line, so that the line follows
 // the results. Returns the exit status. The tests run the programs' entries
 // through this too.
-int run_entry(program_entry entry, int argc, char** argv, std::string_view program);
+int run_entry(program_entry entry, int argc, char** argv, std::string_view program, int failure_status = 1);
 
 // A program's main: prepare_process (common/file_io.hpp), standard error in
 // pieces of 64 KiB when `buffered_progress` (so that many progress lines cost
 // few writes), run_entry, then both streams flushed, the message that ended
 // a run leaving behind the progress lines before it.
-int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress);
+int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress,
+             int failure_status = 1);
 
 // Longest name a message quotes whole, in bytes.
 inline constexpr std::size_t shown_name_bytes = 255;

@@ -24,6 +24,26 @@ public:
     using fatal_error::fatal_error;
 };
 
+// What a program that checks an input found: it read the input, and the
+// input is not what it should be (a damaged archive, a library cutter cannot
+// read). Such a run ends with exit status 1 even in a program whose other
+// failures, those that keep it from doing its work, end with 2 (peek).
+class finding : public fatal_error {
+public:
+    using fatal_error::fatal_error;
+};
+
+// Runs `work` and returns what it returns; an input_error it throws becomes
+// the finding "<name>: <message>" about the input `name`, which was read.
+template <typename Work>
+decltype(auto) name_finding(const std::string& name, Work&& work) {
+    try {
+        return std::forward<Work>(work)();
+    } catch (const input_error& e) {
+        throw finding(name + ": " + e.what());
+    }
+}
+
 // Runs `work` and returns what it returns; an input_error it throws ends the
 // run as a fatal_error whose message starts with "<name>: ".
 template <typename Work>

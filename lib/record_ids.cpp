@@ -172,6 +172,18 @@ std::optional<std::string> chunk_name_of_id(std::uint32_t uid) {
     return chunk_name(text_name[static_cast<std::size_t>(block - first_block)], index);
 }
 
+std::string file_name_of_id(std::uint32_t uid, std::string_view extension) {
+    if (auto name = chunk_name_of_id(uid)) {
+        return *name;
+    }
+    for (const auto& p : fixed_picture_names) {
+        if (static_cast<std::uint32_t>(p.id) == uid) {
+            return std::string(p.prefix.substr(0, p.compared)) + std::string(extension);
+        }
+    }
+    return "CG0" + std::to_string(uid) + std::string(extension);
+}
+
 std::string uid_meaning(std::size_t k, std::uint32_t uid) {
     if (k == 0) {
         return "size record";

@@ -93,6 +93,13 @@ bool parse_cg_filename(std::string_view name, std::int32_t& id);
 // indexes 0 to 15).
 std::optional<std::string> chunk_name_of_id(std::uint32_t uid);
 
+// A file name that crate turns back into exactly `uid`, whatever its counter
+// stands at: the chunk file name for one of cutter's chunks, the fixed
+// picture name for those IDs ("CGRUMO" for 2499), and "CG0<uid>" for any
+// other (its number starts at its first zero); `extension` (".bmp") follows
+// the latter two.
+std::string file_name_of_id(std::uint32_t uid, std::string_view extension);
+
 // What `uid` of record `k` means, for people: "size record" for record 0, a
 // chunk file name, "fixed picture CGRUMO", a chunk ID outside cutter's
 // blocks, or, below 2493, "picture number N or counted file N" (both kinds

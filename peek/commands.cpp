@@ -135,8 +135,13 @@ void extract_archive(const std::string& dir, const common::byte_source& src) {
             throw common::fatal_error("Can't write " + common::shown(path) + ".");
         }
     };
-    std::set<std::string> taken{"index.txt"};
+    // Every record gets a name that crate gives back the same unique ID, and
+    // files.lst lists them in record order, so that crate run in `dir` with
+    // that list rebuilds the archive. A name already taken (an ID given
+    // twice) goes into a folder of its record, keeping the name.
+    std::set<std::string> taken{"index.txt", "files.lst", "size_record.bin"};
     std::string listing = "record\tunique ID\tlength\tfile\tmeaning\n";
+    std::string files;
     std::vector<std::uint8_t> piece(64 * 1024);
     for (std::size_t k = 0; k < index.entries.size(); ++k) {
         const std::uint32_t uid = index.entries[k].uid;
@@ -146,10 +151,16 @@ void extract_archive(const std::string& dir, const common::byte_source& src) {
                                       std::to_string(index.entries[k].offset) +
                                       " lies outside the archive or behind the next record");
         }
-        std::string name = k == 0 ? "size_record.bin" : palm::chunk_name_of_id(uid).value_or("uid_" + std::to_string(uid) + ".bin");
-        if (!taken.insert(name).second) {
-            name = "r" + std::to_string(k) + "_" + name;
-            taken.insert(name);
+        std::array<std::uint8_t, 2> start{};
+        const bool bitmap = *length >= 2 && src.read_at(index.entries[k].offset, start) && start[0] == 'B' &&
+                            start[1] == 'M';
+        std::string name = k == 0 ? "size_record.bin" : palm::file_name_of_id(uid, bitmap ? ".bmp" : ".bin");
+        if (k != 0 && !taken.insert(name).second) {
+            const std::string folder = "r" + std::to_string(k);
+            if (!common::make_folders(dir + "/" + folder)) {
+                throw common::fatal_error("Can't create folder " + common::shown(dir + "/" + folder) + ".");
+            }
+            name = folder + "/" + name;
         }
         write_file(name, [&](std::FILE* f) {
             std::int64_t done = 0;
@@ -165,7 +176,13 @@ void extract_archive(const std::string& dir, const common::byte_source& src) {
         });
         listing += std::to_string(k) + "\t" + std::to_string(uid) + "\t" + std::to_string(*length) + "\t" + name +
                    "\t" + palm::uid_meaning(k, uid) + "\n";
+        if (k != 0) {
+            files += name + "\n";
+        }
     }
+    write_file("files.lst", [&](std::FILE* f) {
+        common::write_all(f, std::span(reinterpret_cast<const std::uint8_t*>(files.data()), files.size()));
+    });
     write_file("index.txt", [&](std::FILE* f) {
         common::write_all(f, std::span(reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()));
     });
@@ -243,10 +260,10 @@ int run_command(int argc, char** argv) {
         auto a = open_archive_file(args[0]);
         if (mode.empty()) {
             const std::string name = common::shown(args[0]);
-            if (!common::name_input(name, [&] { return print_listing(stdout, args[0], *a.source, json); })) {
+            if (!common::name_finding(name, [&] { return print_listing(stdout, args[0], *a.source, json); })) {
                 // The listing shows what it can; what is wrong is --check's to tell.
                 flush_results();
-                throw common::fatal_error(name + ": damaged archive: peek --check " + name + " tells what is wrong");
+                throw common::finding(name + ": damaged archive: peek --check " + name + " tells what is wrong");
             }
             return 0;
         }
@@ -258,13 +275,13 @@ int run_command(int argc, char** argv) {
         palm::sjis_table table;
         load_font_table(table, args[1]);
         const palm::sjis_reader reader(table);
-        common::name_input(common::shown(args[0]), [&] { print_text(stdout, *a.source, reader); });
+        common::name_finding(common::shown(args[0]), [&] { print_text(stdout, *a.source, reader); });
         return 0;
     }
     if (mode == "--extract") {
         need(2, false);
         auto a = open_archive_file(args[1]);
-        common::name_input(common::shown(args[1]), [&] { extract_archive(args[0], *a.source); });
+        common::name_finding(common::shown(args[1]), [&] { extract_archive(args[0], *a.source); });
         return 0;
     }
     if (mode == "--library") {

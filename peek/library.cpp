@@ -76,7 +76,14 @@ bool print_library(std::FILE* out, const std::string& library, bool json) {
     }
     const std::int64_t size = source->size();
     palm::resource_list rlist;
-    common::name_input(common::shown(library), [&] { palm::scan_dll(*source, rlist); });
+    // What the scan finds wrong is what --library is asked to tell.
+    try {
+        common::name_finding(common::shown(library), [&] { palm::scan_dll(*source, rlist); });
+    } catch (const common::finding&) {
+        throw;
+    } catch (const common::fatal_error& e) {
+        throw common::finding(common::shown(library) + ": " + e.what());
+    }
 
     std::vector<block_view> blocks;
     std::set<const palm::RESINFO*> serving;

@@ -118,7 +118,8 @@ std::string difference(const palm::sjis_reader& reader, std::span<const std::uin
 
 bool verify_archive(std::FILE* out, const std::string& library, const std::string& fontfile,
                     const std::string& archive_name, const common::byte_source& src, bool json) {
-    const palm::pdb_index index = common::name_input(common::shown(archive_name), [&] { return palm::read_index(src); });
+    const palm::pdb_index index =
+        common::name_finding(common::shown(archive_name), [&] { return palm::read_index(src); });
     palm::sjis_table table;
     load_font_table(table, fontfile);
     const palm::sjis_reader reader(table);

@@ -210,9 +210,12 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
     EXPECT_EQ(run_peek([&] { peek::extract_archive("records", src); }).error, "");
     EXPECT_FALSE(fs::is_symlink("records/0x2a_15.txt"));
     EXPECT_TRUE(!fs::exists("outside.txt") || read_file("outside.txt") == "outside");
+    // Every record under a name that gives it back its unique ID, whatever the
+    // counter does; a picture's extension from its bytes; an ID given twice
+    // in a folder of its record.
     const std::map<std::string, std::string> written = {
-        {"0x2a_15.txt", "0x2a_15.txt"}, {"ZOPA01.bmp", "uid_2497.bin"}, {"CG002.bmp", "uid_2.bin"},
-        {"a.bin", "uid_0.bin"}, {"b.bin", "uid_1.bin"}, {"c.bin", "r6_uid_2.bin"}};
+        {"0x2a_15.txt", "0x2a_15.txt"}, {"ZOPA01.bmp", "ZOPA01.bin"}, {"CG002.bmp", "CG02.bin"},
+        {"a.bin", "CG00.bin"}, {"b.bin", "CG01.bin"}, {"c.bin", "r6/CG02.bin"}};
     for (const auto& [name, out] : written) {
         EXPECT_EQ(read_file(fs::path("records") / out), files.at(name)) << name;
     }
@@ -221,11 +224,25 @@ TEST_F(Peek, ExtractRoundTripsEveryRecord) {
               "record\tunique ID\tlength\tfile\tmeaning\n"
               "0\t0\t12\tsize_record.bin\tsize record\n"
               "1\t3355\t10\t0x2a_15.txt\t0x2a_15.txt\n"
-              "2\t2\t70000\tuid_2.bin\tpicture number 2 or counted file 2\n"
-              "3\t2497\t7\tuid_2497.bin\tfixed picture ZOPA01\n"
-              "4\t0\t4\tuid_0.bin\tpicture number 0 or counted file 0\n"
-              "5\t1\t0\tuid_1.bin\tpicture number 1 or counted file 1\n"
-              "6\t2\t1\tr6_uid_2.bin\tpicture number 2 or counted file 2\n");
+              "2\t2\t70000\tCG02.bin\tpicture number 2 or counted file 2\n"
+              "3\t2497\t7\tZOPA01.bin\tfixed picture ZOPA01\n"
+              "4\t0\t4\tCG00.bin\tpicture number 0 or counted file 0\n"
+              "5\t1\t0\tCG01.bin\tpicture number 1 or counted file 1\n"
+              "6\t2\t1\tr6/CG02.bin\tpicture number 2 or counted file 2\n");
+    // crate in that folder with its file list packs the same records again.
+    const fs::path home = fs::current_path();
+    fs::current_path("records");
+    const auto repacked = run({"-f", "files.lst", "../again.pdb"});
+    fs::current_path(home);
+    EXPECT_EQ(repacked.status, 0) << repacked.err;
+    EXPECT_EQ(masked(read_file("again.pdb")), masked(archive));
+    // The sample archive too, pictures with their extension.
+    ASSERT_EQ(run_peek([&] { peek::extract_archive("sample", memory_source(read_file(source_dir / "tests/golden/sample/sample_library.pdb"))); }).error, "");
+    EXPECT_EQ(read_file("sample/CGRUMO.bmp"), read_file(source_dir / "examples/CGRUMO.bmp"));
+    fs::current_path("sample");
+    EXPECT_EQ(run({"-f", "files.lst", "../sample.pdb"}).status, 0);
+    fs::current_path(home);
+    EXPECT_EQ(masked(read_file("sample.pdb")), read_file(source_dir / "tests/golden/sample/sample_library.pdb"));
     std::string damaged = archive;
     put_be(damaged, 86 + 8, 1, 4);
     EXPECT_EQ(run_peek([&] { peek::extract_archive("bad", memory_source(damaged)); }).error,
@@ -365,8 +382,9 @@ TEST_F(Peek, LibraryListsTheBlocksAsCutterFindsThem) {
     EXPECT_NE(r.out.find("\"size\":23040,\"resources\":36,"), std::string::npos) << r.out;
 }
 
-// The program itself: results on standard output, one line on standard error
-// and exit status 1 for a bad command line or archive.
+// The program itself: results on standard output, one line on standard error;
+// exit status 0 for a sound archive, 1 for a bad one, 2 when peek could not do
+// its work (the command line, a file it cannot open, a write that fails).
 // Runs the built peek directly, without a shell between, with the
 // space-separated `args`; standard output goes to `out`, standard error to
 // stderr.txt.
@@ -390,25 +408,25 @@ TEST_F(Peek, ProgramExits) {
         std::string err;
         std::string out = "stdout.txt";
     } cases[] = {
-        {"", 1, "", std::string(peek::usage_text) + "\n"},
-        {"--check", 1, "", std::string(peek::usage_text) + "\n"},
-        {"--json --text out.pdb font.bin", 1, "", std::string(peek::usage_text) + "\n"},
-        {"--bogus out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
-        {"-x out.pdb", 1, "", std::string(peek::usage_text) + "\n"},
+        {"", 2, "", std::string(peek::usage_text) + "\n"},
+        {"--check", 2, "", std::string(peek::usage_text) + "\n"},
+        {"--json --text out.pdb font.bin", 2, "", std::string(peek::usage_text) + "\n"},
+        {"--bogus out.pdb", 2, "", std::string(peek::usage_text) + "\n"},
+        {"-x out.pdb", 2, "", std::string(peek::usage_text) + "\n"},
         {"--help", 0, "peek: list, check", ""},
         {"--version", 0, "peek " PALMPORT_VERSION "\n", ""},
-        {"missing.pdb", 1, "", "Can't open missing.pdb.\n"},
+        {"missing.pdb", 2, "", "Can't open missing.pdb.\n"},
         {"short.pdb", 1, "",
          "short.pdb: not a Palm database (it begins with \"PDB\" and is only 3 bytes, shorter than the 78-byte header)\n"},
         {"--check short.pdb", 1, "error: not a Palm database (it begins with \"PDB\" and is only 3 bytes", ""},
         {"--check out.pdb", 0, "out.pdb: sound (0 warnings)\n", ""},
         {"--json --check short.pdb", 1, "{\"archive\":\"short.pdb\",\"sound\":false,\"errors\":1,\"warnings\":0,", ""},
-        {"--text out.pdb nofont.bin", 1, "", "Can't open nofont.bin.\n"},
+        {"--text out.pdb nofont.bin", 2, "", "Can't open nofont.bin.\n"},
         {"out.pdb", 0, "archive:  out.pdb (99 bytes)\n", ""},
 #ifndef _WIN32
-        {"out.pdb", 1, "", "Can't write standard output.\n", "/dev/full"},
-        {"--check out.pdb", 1, "", "Can't write standard output.\n", "/dev/full"},
-        {"--help", 1, "", "Can't write standard output.\n", "/dev/full"},
+        {"out.pdb", 2, "", "Can't write standard output.\n", "/dev/full"},
+        {"--check out.pdb", 2, "", "Can't write standard output.\n", "/dev/full"},
+        {"--help", 2, "", "Can't write standard output.\n", "/dev/full"},
 #endif
     };
     for (const auto& c : cases) {
@@ -450,10 +468,10 @@ TEST_F(Peek, TellsWhatItWasGiven) {
         std::string out;  // a piece of standard output
         std::string err;  // all of standard error
     } cases[] = {
-        {"folder", 1, "", "folder: a folder, not an archive\n"},
-        {"--text out.pdb folder", 1, "", "folder: a folder, not a file\n"},
-        {"--library folder", 1, "", "folder: a folder, not a file\n"},
-        {std::string(300, 'n'), 1, "", "Can't open " + std::string(255, 'n') + "\xE2\x80\xA6.\n"},
+        {"folder", 2, "", "folder: a folder, not an archive\n"},
+        {"--text out.pdb folder", 2, "", "folder: a folder, not a file\n"},
+        {"--library folder", 2, "", "folder: a folder, not a file\n"},
+        {std::string(300, 'n'), 2, "", "Can't open " + std::string(255, 'n') + "\xE2\x80\xA6.\n"},
         {"rumomsg.dll", 1, "", "rumomsg.dll: " + dll + "\n"},
         {"--check rumomsg.dll", 1, "error: " + dll + "\nrumomsg.dll: 1 error, 0 warnings\n", ""},
         {"--extract records notes.txt", 1, "", "notes.txt: not a Palm database (it begins with \"Note\")\n"},
@@ -470,8 +488,8 @@ TEST_F(Peek, TellsWhatItWasGiven) {
         {"--verify --json rumomsg.dll font.bin creator.pdb", 1,
          "\"ok\":false,\"findings\":[],\"archive_errors\":[\"header: creator \\\"QOVX\\\", not \\\"QOVR\\\"\"]}\n", ""},
 #ifndef _WIN32
-        {"fifo", 1, "", "fifo: not a regular file\n"},
-        {"--verify fifo font.bin out.pdb", 1, "", "fifo: not a regular file\n"},
+        {"fifo", 2, "", "fifo: not a regular file\n"},
+        {"--verify fifo font.bin out.pdb", 2, "", "fifo: not a regular file\n"},
 #endif
     };
     for (const auto& c : cases) {

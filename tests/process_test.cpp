@@ -85,7 +85,7 @@ TEST_F(Process, JapaneseNamesRoundTrip) {
     ASSERT_EQ(run_program({PEEK_PROGRAM, "--extract", folder, archive}, {"", "", "err.txt"}), 0)
         << read_file("err.txt");
     EXPECT_EQ(read_file(utf8(folder) / "0x7_00.txt"), read_file(sample_dir / "chunks/0x7_00.txt"));
-    EXPECT_EQ(read_file(utf8(folder) / "uid_0.bin"), "BM");
+    EXPECT_EQ(read_file(utf8(folder) / "CG00.bmp"), "BM");
 }
 
 // An interrupt, a hang-up or a termination while crate copies a large input
