@@ -223,7 +223,7 @@ std::vector<problem> check_archive(const common::byte_source& src) {
             continue;
         }
         if (*entry == (*len & 0xFFFF)) {
-            if (*len > 0xFFFF) {
+            if (*len > palm::max_record_size) {
                 warning(format("record %zu: %" PRId64 " bytes, the size record keeps only the low 16 bits (%u)", k,
                                *len, static_cast<unsigned>(*entry)));
             }
@@ -237,13 +237,20 @@ std::vector<problem> check_archive(const common::byte_source& src) {
                          static_cast<unsigned>(*entry)));
         }
     }
-    std::map<std::uint32_t, std::size_t> first_with;
+    // The same rule crate warns with; one line per record after the first of
+    // its ID, in record order.
+    std::vector<std::uint32_t> ids;
     for (std::size_t k = 1; k < n; ++k) {
-        const auto [it, fresh] = first_with.emplace(index.entries[k].uid, k);
-        if (!fresh) {
-            warning(format("record %zu: unique ID %" PRIu32 " is also record %zu's", k, index.entries[k].uid,
-                           it->second));
+        ids.push_back(index.entries[k].uid);
+    }
+    std::map<std::size_t, std::size_t> also;  // record -> the first record of its ID
+    for (const auto& group : palm::shared_ids(ids)) {
+        for (std::size_t i = 1; i < group.size(); ++i) {
+            also[group[i] + 1] = group.front() + 1;
         }
+    }
+    for (const auto& [k, first] : also) {
+        warning(format("record %zu: unique ID %" PRIu32 " is also record %zu's", k, index.entries[k].uid, first));
     }
     return problems;
 }
