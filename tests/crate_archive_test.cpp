@@ -3,6 +3,7 @@
 #include "crate_test_support.hpp"
 
 #include <chrono>
+#include <cstdlib>
 #include "fatal_error.hpp"
 #include "platform.hpp"
 
@@ -50,6 +51,35 @@ TEST_F(Archive, EmptyListGives88BytesDatedByTheClock) {
     EXPECT_LE(date(36), date(40));
     EXPECT_LE(date(40), after);
     EXPECT_EQ(palm::unix_time_to_pilot_time(2212122496), 0u);  // wraps modulo 2^32
+}
+
+// SOURCE_DATE_EPOCH stands for the clock: the same inputs give the same
+// bytes, later too; a value that is no number of seconds is refused before
+// anything is written.
+TEST_F(Archive, SourceDateEpochMakesArchivesReproducible) {
+    const auto source_date = [](const char* value) {
+#ifdef _WIN32
+        _putenv_s("SOURCE_DATE_EPOCH", value != nullptr ? value : "");
+#else
+        value != nullptr ? setenv("SOURCE_DATE_EPOCH", value, 1) : unsetenv("SOURCE_DATE_EPOCH");
+#endif
+    };
+    write_file("a.bin", "hello");
+    source_date("1700000000");
+    ASSERT_EQ(run({"one.pdb", "a.bin"}).status, 0);
+    ASSERT_EQ(run({"two.pdb", "a.bin"}).status, 0);
+    EXPECT_EQ(read_file("one.pdb"), read_file("two.pdb"));
+    // Both dates are the given time, not the clock's.
+    EXPECT_EQ(read_be(read_file("one.pdb"), 36, 4), palm::unix_time_to_pilot_time(1700000000));
+    EXPECT_EQ(read_be(read_file("one.pdb"), 40, 4), palm::unix_time_to_pilot_time(1700000000));
+    for (const char* bad : {"", "yesterday", "-5", "17e8", " 1"}) {
+        source_date(bad);
+        const auto r = run({"three.pdb", "a.bin"});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_TRUE(r.err.starts_with("SOURCE_DATE_EPOCH: ")) << r.err;
+    }
+    EXPECT_FALSE(fs::exists("three.pdb"));
+    source_date(nullptr);
 }
 
 // A size of 65536 keeps its low 16 bits in the size record but all its bytes;

@@ -268,6 +268,63 @@ TEST_F(CommandLine, FolderSeparatorsAndWildcardsOfEachSystem) {
     }
 }
 
+// What the handheld will get wrong gives one warning line per case, naming
+// the files; the closing line counts the records, the files not found and
+// the shared IDs. --quiet leaves only those lines; --strict makes a warning
+// fatal and keeps the old archive.
+TEST_F(CommandLine, WarningsClosingLineQuietAndStrict) {
+    for (const char* name : {"notes.txt", "other.txt", "CG001.bmp", "CG100.bmp", "0X7_01.TXT", "cgrumo.bmp"}) {
+        write_file(name, "x");
+    }
+    write_file("big.bmp", std::string(76854, 'B'));
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> warnings;
+        std::string closing;
+    } rows[] = {
+        {{"d.pdb", "notes.txt", "other.txt", "CG001.bmp"},
+         {"unique ID 1 is shared by other.txt and CG001.bmp; the handheld finds only the first"},
+         "d.pdb: 4 records (the size record and 3 files), 121 bytes; 0 files not found, 1 shared unique ID"},
+        {{"d.pdb", "CG100.bmp", "notes.txt"},  // the number starts at the first zero
+         {"unique ID 0 is shared by CG100.bmp and notes.txt; the handheld finds only the first"},
+         "d.pdb: 3 records (the size record and 2 files), 110 bytes; 0 files not found, 1 shared unique ID"},
+        {{"d.pdb", "big.bmp"},
+         {"big.bmp is 76854 bytes: the size record keeps only its low 16 bits, and a record of the handheld "
+          "holds at most 65535"},
+         "d.pdb: 2 records (the size record and 1 file), 76952 bytes; 0 files not found, 0 shared unique IDs"},
+        {{"d.pdb", "0X7_01.TXT", "cgrumo.bmp"},
+         {"0X7_01.TXT gets the counted unique ID 0: the rule is case-sensitive and wants 0x7_01.TXT (unique ID 2641)",
+          "cgrumo.bmp gets the counted unique ID 1: the rule is case-sensitive and wants CGRUMO.bmp (unique ID 2499)"},
+         "d.pdb: 3 records (the size record and 2 files), 110 bytes; 0 files not found, 0 shared unique IDs"},
+        {{"d.pdb", "gone.bin", "lost.bin", "CG001.bmp"},
+         {"unique ID 1 is shared by lost.bin and CG001.bmp; the handheld finds only the first",
+          "2 files not found, packed as empty records: gone.bin and lost.bin"},
+         "d.pdb: 4 records (the size record and 3 files), 119 bytes; 2 files not found, 1 shared unique ID"},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::string> quiet{"--quiet"};
+        quiet.insert(quiet.end(), r.args.begin(), r.args.end());
+        std::string want;
+        for (const auto& w : r.warnings) {
+            want += "warning: " + w + "\n";
+        }
+        const auto loud = run(r.args);
+        EXPECT_EQ(loud.status, 0) << r.args[1];
+        EXPECT_TRUE(loud.err.ends_with("\n" + r.closing + "\n")) << loud.err;
+        EXPECT_NE(loud.err.find(want), std::string::npos) << loud.err;
+        EXPECT_EQ(run(quiet).err, want + r.closing + "\n");
+        const std::string archive = read_file("d.pdb");
+        quiet[0] = "--strict";
+        const auto strict = run(quiet);
+        EXPECT_EQ(strict.status, 1);
+        EXPECT_TRUE(strict.err.ends_with(want + "--strict: " + common::count_text(r.warnings.size(), "warning") +
+                                         "; d.pdb is not written\n"))
+            << strict.err;
+        EXPECT_EQ(read_file("d.pdb"), archive);
+    }
+    EXPECT_EQ(run({"-q", "--strict", "d.pdb", "notes.txt"}).status, 0);
+}
+
 // Slips of the hand never cost the user a file: an argument order that
 // names a file of theirs as the archive leaves it alone, an option behind the
 // archive is refused, and a file that really begins with "-" is packed.

@@ -313,6 +313,33 @@ TEST_F(Driver, RerunMirrorsTheLibrary) {
     }
 }
 
+// --quiet leaves the warnings and the closing line; --strict makes a warning
+// fatal before any chunk file is written or removed; a font file that maps
+// nothing is one warning line first.
+TEST_F(Driver, QuietStrictAndAnEmptyFontFile) {
+    library lib;
+    lib.strings[0][3] = u"caf\x00E9";  // é has no code in the font file
+    pe::write_file("lib.dll", lib.build().bytes);
+    write_file("0x8_04.txt", "old");
+    write_file("empty.bin", "");
+    const std::string warning = "0x7_03.txt: characters without a mapping in the font file replaced: 1 (U+00E9)\n";
+    auto r = run({"--strict", "lib.dll", font_path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.ends_with(warning + progress_upto(36).substr(progress(0).size()) +
+                                "--strict: 1 warning; no chunk file was written or removed\n"))
+        << r.err;
+    EXPECT_EQ(chunk_files(), std::set<std::string>{"0x8_04.txt"});
+    EXPECT_EQ(read_file("0x8_04.txt"), "old");
+    r = run({"-q", "lib.dll", font_path});
+    EXPECT_EQ(r.err, warning + "36 chunk files: 36 written, 0 unchanged, 0 removed; 1 with unmapped characters\n");
+    EXPECT_EQ(r.status, 0);
+    r = run({"--quiet", "lib.dll", "empty.bin"});
+    EXPECT_TRUE(r.err.starts_with("empty.bin: the font file maps no character: every character from U+0100 on "
+                                  "becomes the geta mark\n"))
+        << r.err;
+    EXPECT_EQ(r.status, 0);
+}
+
 TEST_F(Driver, RefusalsAndWarningsForOneString) {
     palm::sjis_table table;
     palm::make_u2e_table(table, font_path);
