@@ -4,8 +4,9 @@
 # (build/sample/chunks), packs the chunk files and the sample pictures into
 # build/sample/sample.pdb with crate, shows the archive's size, its record
 # count and a few of its records, and proves with peek that the archive holds
-# exactly the library's text (the exit status is 1 when it does not). The tools' own lines on standard
-# error go to build/sample/cutter.log and build/sample/crate.log.
+# exactly the library's text (the exit status is 1 when it does not). cutter
+# and crate run with --quiet: their warnings and closing lines show, their
+# progress lines do not.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/sample"
@@ -17,18 +18,20 @@ cmake --build "$out" --target cutter crate peek -j2 >/dev/null
 rm -rf "$chunks"
 mkdir -p "$chunks"
 cd "$chunks"
-"$out/cutter/cutter" "$root/examples/rumomsg.dll" "$root/examples/font.bin" 2>"$out/cutter.log"
-echo "cutter: $(ls | wc -l) chunk files in $chunks"
-# Anything but a progress line is a warning worth seeing.
-grep -v ' (size = [0-9]*)$' "$out/cutter.log" || true
+echo "cutter, in $chunks:"
+"$out/cutter/cutter" --quiet "$root/examples/rumomsg.dll" "$root/examples/font.bin"
 
-# The chunk files in the order cutter wrote them, then the pictures.
+# The chunk files in the order cutter walks the blocks, then the pictures.
 set --
-while read -r name rest; do
-  case "$rest" in "(size = "*) set -- "$@" "$name" ;; esac
-done <"$out/cutter.log"
+for block in $(seq 7 42); do
+  for index in $(seq -w 0 15); do
+    name=$(printf '0x%x_%s.txt' "$block" "$index")
+    if [ -f "$name" ]; then set -- "$@" "$name"; fi
+  done
+done
 set -- "$@" "$root/examples/CGRUMO.bmp" "$root/examples"/CG[0-9]*.bmp
-"$out/crate/crate" "$out/sample.pdb" "$@" 2>"$out/crate.log"
+echo "crate:"
+"$out/crate/crate" --quiet "$out/sample.pdb" "$@"
 for f in "$@"; do echo "${f##*/}"; done >"$out/packed.txt"
 
 pdb="$out/sample.pdb"
