@@ -70,6 +70,21 @@ int run_main(program_entry entry, int argc, char** argv, std::string_view progra
     return status;
 }
 
+int read_run_options(int argc, char** argv, run_options& options) {
+    int at = 1;
+    for (; at < argc; ++at) {
+        const std::string_view a = argv[at];
+        if (a == "-q" || a == "--quiet") {
+            options.quiet = true;
+        } else if (a == "--strict") {
+            options.strict = true;
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
 std::string shown(std::string_view name) {
     if (name.size() <= shown_name_bytes) {
         return std::string(name);

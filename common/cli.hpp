@@ -44,6 +44,16 @@ int run_entry(program_entry entry, int argc, char** argv, std::string_view progr
 int run_main(program_entry entry, int argc, char** argv, std::string_view program, bool buffered_progress,
              int failure_status = 1);
 
+// The options cutter and crate both take in front of their arguments.
+struct run_options {
+    bool quiet = false;   // -q, --quiet: no progress lines
+    bool strict = false;  // --strict: every warning is fatal
+};
+
+// Reads the options from argv[1] on and returns the index of the first
+// argument that is none of them.
+int read_run_options(int argc, char** argv, run_options& options);
+
 // Longest name a message quotes whole, in bytes.
 inline constexpr std::size_t shown_name_bytes = 255;
 

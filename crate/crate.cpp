@@ -448,24 +448,14 @@ constexpr std::string_view help_text =
 
 int crate_main(int argc, char** argv) {
     try {
-        bool quiet = false;
-        bool strict = false;
         if (argc >= 2 && common::answer_help_or_version(argv[1], "crate", help_text)) {
             return 0;
         }
         // The options, then the forms of the command line as they always were.
-        int at = 1;
-        for (; at < argc; ++at) {
-            const std::string_view a = argv[at];
-            if (a == "-q" || a == "--quiet") {
-                quiet = true;
-            } else if (a == "--strict") {
-                strict = true;
-            } else {
-                break;
-            }
-        }
-        --at;  // argv[at + 1] is the first argument of the form
+        common::run_options options;
+        const int at = common::read_run_options(argc, argv, options) - 1;  // argv[at + 1] begins the form
+        const bool quiet = options.quiet;
+        const bool strict = options.strict;
         argc -= at;
         argv += at;
         if (argc >= 2) {

@@ -145,19 +145,10 @@ int cutter_main(int argc, char** argv) {
     if (argc == 2 && common::answer_help_or_version(argv[1], "cutter", help_text)) {
         return 0;
     }
-    bool quiet = false;
-    bool strict = false;
-    int first = 1;
-    for (; first < argc; ++first) {
-        const std::string_view a = argv[first];
-        if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (a == "--strict") {
-            strict = true;
-        } else {
-            break;
-        }
-    }
+    common::run_options options;
+    const int first = common::read_run_options(argc, argv, options);
+    const bool quiet = options.quiet;
+    const bool strict = options.strict;
     // An option where a file belongs ("cutter -x font.bin", "cutter --help
     // extra") is no file to open; "./-x" names a file that begins with "-".
     if (argc - first != 2 || std::string_view(argv[first]).starts_with("-") ||
