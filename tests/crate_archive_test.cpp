@@ -72,7 +72,11 @@ TEST_F(Archive, SourceDateEpochMakesArchivesReproducible) {
     // Both dates are the given time, not the clock's.
     EXPECT_EQ(read_be(read_file("one.pdb"), 36, 4), palm::unix_time_to_pilot_time(1700000000));
     EXPECT_EQ(read_be(read_file("one.pdb"), 40, 4), palm::unix_time_to_pilot_time(1700000000));
-    for (const char* bad : {"", "yesterday", "-5", "17e8", " 1"}) {
+    std::vector<const char*> bad_values = {"yesterday", "-5", "17e8", " 1"};
+#ifndef _WIN32
+    bad_values.push_back("");  // set but empty (on Windows an empty value unsets it)
+#endif
+    for (const char* bad : bad_values) {
         source_date(bad);
         const auto r = run({"three.pdb", "a.bin"});
         EXPECT_EQ(r.status, 1) << bad;
