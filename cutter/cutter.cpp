@@ -36,14 +36,16 @@ bool remove_outdated_chunk(const std::string& fname) {
 
 std::vector<std::uint8_t> compress_script(const std::string& filename, std::span<const std::uint8_t> text,
                                           palm::lz77_state& state) {
-    std::vector<std::uint8_t> lz77buf(compressed_buffer_size);
+    // The stream is made in a scratch buffer and kept at its own size: a run
+    // holds all 576 streams at once, and full-size buffers would cost memory
+    // that has to be zeroed and paged in.
+    std::array<std::uint8_t, compressed_buffer_size> lz77buf;
     const palm::lz77_result lz = palm::lz77_compress(state, text, lz77buf);
     if (lz.status != palm::lz77_status::ok) {
         throw common::fatal_error(filename + ": the compressed text is longer than " +
                                   std::to_string(compressed_buffer_size) + " bytes.");
     }
-    lz77buf.resize(lz.size);
-    return lz77buf;
+    return {lz77buf.begin(), lz77buf.begin() + static_cast<std::ptrdiff_t>(lz.size)};
 }
 
 bool write_chunk_file(const std::string& filename, std::span<const std::uint8_t> stream) {
