@@ -1,9 +1,11 @@
-// What the three programs share on their command lines: the project's
-// version, the arguments that ask for help or the version, and printing such
-// an answer on standard output.
+// What the programs share on their command lines: the project's version, the
+// arguments that ask for help or the version and the answer to them, the
+// options cutter and crate both take (run_options), names capped for messages
+// (shown), and the runner around each main (run_main).
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,14 @@ void print_stdout(std::string_view text);
 
 // A count with its noun, in English: "1 warning", "2 warnings", "0 errors".
 std::string count_text(std::size_t n, std::string_view noun);
+
+// printf's formatting into a string of whatever length the text needs.
+std::string format(const char* fmt, auto... args) {
+    const int n = std::snprintf(nullptr, 0, fmt, args...);
+    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    std::snprintf(s.data(), s.size() + 1, fmt, args...);
+    return s;
+}
 
 // A program's whole run, from its command line to its exit status.
 using program_entry = int (*)(int argc, char** argv);

@@ -1,6 +1,7 @@
 // The one way a library function ends a run: it throws `fatal_error` with the
 // one-line message (no trailing newline) that the program prints on standard
-// error before it exits with status 1. Library code never calls exit(), so
+// error before it exits with a failure status (1; peek ends with 2 unless the
+// error is a `finding`). Library code never calls exit(), so
 // every function can be tested in-process.
 #pragma once
 
@@ -33,26 +34,22 @@ public:
     using fatal_error::fatal_error;
 };
 
-// Runs `work` and returns what it returns; an input_error it throws becomes
-// the finding "<name>: <message>" about the input `name`, which was read.
-template <typename Work>
-decltype(auto) name_finding(const std::string& name, Work&& work) {
-    try {
-        return std::forward<Work>(work)();
-    } catch (const input_error& e) {
-        throw finding(name + ": " + e.what());
-    }
-}
-
 // Runs `work` and returns what it returns; an input_error it throws ends the
-// run as a fatal_error whose message starts with "<name>: ".
-template <typename Work>
+// run as a `Thrown` (a fatal_error) whose message starts with "<name>: ".
+template <typename Thrown = fatal_error, typename Work>
 decltype(auto) name_input(const std::string& name, Work&& work) {
     try {
         return std::forward<Work>(work)();
     } catch (const input_error& e) {
-        throw fatal_error(name + ": " + e.what());
+        throw Thrown(name + ": " + e.what());
     }
+}
+
+// The same, ending the run as the finding "<name>: <message>" about the
+// input `name`, which was read.
+template <typename Work>
+decltype(auto) name_finding(const std::string& name, Work&& work) {
+    return name_input<finding>(name, std::forward<Work>(work));
 }
 
 }  // namespace common

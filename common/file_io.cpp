@@ -113,7 +113,7 @@ file_ptr open_read_regular(const std::string& path) {
         return nullptr;
     }
     const auto s = sys::status_of_descriptor(fd);
-    if (!s || s->kind != file_kind::regular || !sys::wait_on_reads(fd)) {
+    if (!s || s->kind != file_kind::regular || !sys::clear_nonblocking(fd)) {
         sys::close_descriptor(fd);
         return nullptr;
     }
@@ -261,10 +261,7 @@ atomic_file::atomic_file(atomic_file&& other) noexcept
       file_(std::move(other.file_)),
       slot_(std::exchange(other.slot_, -1)),
       busy_(other.busy_),
-      keep_status_(other.keep_status_),
-      old_mode_(other.old_mode_),
-      old_owner_(other.old_owner_),
-      old_group_(other.old_group_) {}
+      kept_(other.kept_) {}
 
 atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
     if (this != &other) {
@@ -274,10 +271,7 @@ atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
         file_ = std::move(other.file_);
         slot_ = std::exchange(other.slot_, -1);
         busy_ = other.busy_;
-        keep_status_ = other.keep_status_;
-        old_mode_ = other.old_mode_;
-        old_owner_ = other.old_owner_;
-        old_group_ = other.old_group_;
+        kept_ = other.kept_;
     }
     return *this;
 }
@@ -294,13 +288,7 @@ bool atomic_file::create(const std::string& path) {
         errno = EISDIR;
         return false;
     }
-    const auto kept = sys::status_to_keep(path);
-    keep_status_ = kept.has_value();
-    if (kept) {
-        old_mode_ = kept->mode;
-        old_owner_ = kept->owner;
-        old_group_ = kept->group;
-    }
+    kept_ = sys::status_to_keep(path);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(path, attempt);
         // The name waits for a signal before the file exists, so that no
@@ -328,7 +316,7 @@ bool atomic_file::open_stream(const std::string& path) {
     discard();
     path_ = path;
     busy_ = false;
-    keep_status_ = false;
+    kept_.reset();
     file_.reset(sys::open_stream_for_writing(path));
     return static_cast<bool>(file_);
 }
@@ -340,12 +328,10 @@ bool atomic_file::commit() {
     if (!file_) {
         return false;
     }
-    const std::optional<sys::kept_status> kept =
-        keep_status_ ? std::optional(sys::kept_status{old_mode_, old_owner_, old_group_}) : std::nullopt;
-    if (kept) {
-        sys::keep_on_open_file(file_.get(), *kept);
+    if (kept_) {
+        sys::keep_on_open_file(file_.get(), *kept_);
     }
-    if (!close_file(file_) || !sys::rename_over(temp_, path_, kept, busy_)) {
+    if (!close_file(file_) || !sys::rename_over(temp_, path_, kept_, busy_)) {
         discard();
         return false;
     }

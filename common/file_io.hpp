@@ -1,7 +1,8 @@
-// Files as both programs use them: always binary mode, so that a 0x0A or a
+// Files as the programs use them: always binary mode, so that a 0x0A or a
 // 0x1A byte is read and written unchanged on every system, and 64-bit
 // positions, so that a large file is measured correctly. Everything that
-// differs between systems stays in file_io.cpp.
+// differs between systems stays behind common/system.hpp, one source per
+// system.
 #pragma once
 
 #include <cstdint>
@@ -184,8 +185,9 @@ private:
 enum class output_kind {
     absent,   // nothing stands at the name: a new file is made there
     regular,  // a regular file, to be replaced; `path` is that file's own name
-    stream,   // a FIFO or a character device (a pipe, a terminal, /dev/null)
-    refused,  // a dangling link, a folder, a block device, a socket
+    stream,   // a FIFO or a character device (a pipe, a terminal, /dev/null);
+              // a block device or a socket lands here too, and open_stream refuses it
+    refused,  // a dangling link, a folder
 };
 
 struct output_target {
@@ -195,6 +197,13 @@ struct output_target {
 };
 
 output_target resolve_output(const std::string& name);
+
+// What a replaced file passes on to its replacement.
+struct kept_status {
+    unsigned mode = 0;   // permission bits (Unix) or attributes (Windows)
+    unsigned owner = 0;
+    unsigned group = 0;
+};
 
 class atomic_file {
 public:
@@ -217,7 +226,7 @@ public:
     // nobody reads is refused at once. False when it cannot be opened.
     bool open_stream(const std::string& path);
 
-    // The stream to write, open in binary mode; null before create().
+    // The stream to write, open in binary mode; null before create() or open_stream().
     std::FILE* get() const { return file_.get(); }
     const std::string& path() const { return path_; }
 
@@ -241,10 +250,7 @@ private:
     file_ptr file_;
     int slot_ = -1;           // where the temporary name waits for a signal
     bool busy_ = false;
-    bool keep_status_ = false;  // a regular file stood at the name
-    unsigned old_mode_ = 0;   // its permission bits (Unix) or attributes (Windows)
-    unsigned old_owner_ = 0;
-    unsigned old_group_ = 0;
+    std::optional<kept_status> kept_;  // of the regular file that stood at the name
 };
 
 // Removes the entry at `path` (a symbolic link itself, never what it leads

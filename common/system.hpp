@@ -30,8 +30,8 @@ int open_read_descriptor(const std::string& path);
 // without waiting. -1 on failure, and when the name is a link.
 int open_no_follow(const std::string& path);
 
-// Clears the "do not wait" flag of `fd`, so that reads wait as usual.
-bool wait_on_reads(int fd);
+// Clears the "do not wait" flag of `fd`, so that reads and writes wait as usual.
+bool clear_nonblocking(int fd);
 
 // Turns a descriptor into a stream, closing it when that fails.
 std::FILE* stream_of(int fd, const char* mode);
@@ -61,13 +61,6 @@ std::optional<std::string> final_name(const std::string& path);
 // Creates `path` as a new, hidden file for binary writing; fails with errno
 // EEXIST when any file, folder or link has that name.
 std::FILE* create_new(const std::string& path);
-
-// What a replaced file passes on to its replacement.
-struct kept_status {
-    unsigned mode = 0;   // permission bits (Unix) or attributes (Windows)
-    unsigned owner = 0;
-    unsigned group = 0;
-};
 
 // What stands at `path` (links not followed) when it is a regular file, for
 // its replacement.

@@ -7,13 +7,10 @@
 #include "temporary_names.hpp"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -69,7 +66,7 @@ int open_no_follow(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
 }
 
-bool wait_on_reads(int fd) {
+bool clear_nonblocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
@@ -222,7 +219,7 @@ std::FILE* open_stream_for_writing(const std::string& path) {
         return nullptr;
     }
     struct stat st{};
-    if (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) || !wait_on_reads(fd)) {
+    if (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) || !clear_nonblocking(fd)) {
         close(fd);
         return nullptr;
     }

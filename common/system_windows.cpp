@@ -10,10 +10,7 @@
 #include "temporary_names.hpp"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -112,7 +109,7 @@ int open_no_follow(const std::string& path) {
     return open_read_descriptor(path);
 }
 
-bool wait_on_reads(int) {
+bool clear_nonblocking(int) {
     return true;
 }
 
@@ -319,12 +316,17 @@ bool make_folders(const std::string& path) {
 }
 
 std::FILE* open_stream_for_writing(const std::string& path) {
-    std::FILE* f = open_stream(path, "wb");
-    if (f != nullptr && GetFileType(handle_of(_fileno(f))) == FILE_TYPE_DISK) {
-        std::fclose(f);
+    // Opened without truncating, and kept only when it is no disk file: a
+    // regular file that took the name after it was judged stays as it was.
+    const int fd = _wopen(wide(path).c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
         return nullptr;
     }
-    return f;
+    if (GetFileType(handle_of(fd)) == FILE_TYPE_DISK) {
+        _close(fd);
+        return nullptr;
+    }
+    return stream_of(fd, "wb");
 }
 
 int process_id() {
