@@ -82,15 +82,10 @@ std::size_t rearrange_script(std::span<std::uint8_t> buf, int id, int block) {
         }
         const std::uint8_t c = buf[i];
         if (starts_two_byte_character(c) && i + 1 < size) {
-            const std::uint8_t second = buf[i + 1];
-            const bool is_space = is_full_width_space(c, second);
-            if (!(strip && is_space)) {
-                buf[j] = c;
-                buf[j + 1] = second;
-                j += 2;
-            }
+            // The only whole two-byte character that ends a run at once is
+            // strip mode's full-width space: dropped.
             prev = -1;
-            after_full_width_space = is_space;
+            after_full_width_space = true;
             i += 2;
             continue;
         }

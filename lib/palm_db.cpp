@@ -20,13 +20,6 @@ std::uint32_t be(std::span<const std::uint8_t> b, std::size_t at, std::size_t n)
     return v;
 }
 
-std::string format(const char* fmt, auto... args) {
-    const int n = std::snprintf(nullptr, 0, fmt, args...);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    std::snprintf(s.data(), s.size() + 1, fmt, args...);
-    return s;
-}
-
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
 void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     z += 719468;
@@ -72,7 +65,7 @@ std::string pilot_time_text(std::uint32_t t) {
     unsigned m = 0;
     unsigned d = 0;
     civil_from_days(days, y, m, d);
-    return format("%04" PRId64 "-%02u-%02u %02d:%02d:%02d UTC", y, m, d, static_cast<int>(secs / 3600),
+    return common::format("%04" PRId64 "-%02u-%02u %02d:%02d:%02d UTC", y, m, d, static_cast<int>(secs / 3600),
                   static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
 }
 
@@ -99,7 +92,7 @@ std::string printable(std::string_view s) {
         if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
             out += ch;
         } else {
-            out += format("\\x%02X", c);
+            out += common::format("\\x%02X", c);
         }
     }
     return out;
@@ -145,7 +138,7 @@ pdb_index read_index(const common::byte_source& src, record_list list) {
     std::size_t count = hd.num_records;
     if (shape == palm_db_shape::truncated) {
         if (list == record_list::whole) {
-            throw common::input_error(format("record list: the archive is %" PRId64
+            throw common::input_error(common::format("record list: the archive is %" PRId64
                                              " bytes, too short for the list of %u records (%" PRId64 " bytes)",
                                              src.size(), static_cast<unsigned>(hd.num_records),
                                              header_size + entry_size * hd.num_records));

@@ -25,6 +25,11 @@ std::string format_message(const char* fmt, const char* what, std::int64_t offse
     return line;
 }
 
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
 // Every read of the library goes through here: the library's bounded reader,
 // with messages that name the structure read and its offset.
 class bounded_reader {
@@ -58,19 +63,13 @@ public:
     std::uint32_t u32(std::int64_t offset, const char* what) const {
         std::array<std::uint8_t, 4> b{};
         read(offset, b, what);
-        return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-               (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+        return le32(b.data());
     }
 
 private:
     const common::byte_source& in_;
     std::int64_t size_;
 };
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 struct dir_entry {
     std::uint32_t first;   // name string offset (named) or the ID

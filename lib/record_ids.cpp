@@ -1,5 +1,6 @@
 #include "record_ids.hpp"
 
+#include "cli.hpp"
 #include "file_io.hpp"
 #include "message_blocks.hpp"
 
@@ -68,8 +69,7 @@ bool parse_text_filename(std::string_view name, std::int32_t& block, std::int32_
 
 bool parse_cg_filename(std::string_view name, std::int32_t& id) {
     for (const auto& picture : fixed_picture_names) {
-        if (name.size() >= picture.compared &&
-            name.substr(0, picture.compared) == picture.prefix.substr(0, picture.compared)) {
+        if (name.starts_with(picture.prefix)) {
             id = picture.id;
             return true;
         }
@@ -131,8 +131,8 @@ std::optional<std::string> name_in_wanted_case(std::string_view base) {
         return mended("0x");
     }
     for (const auto& p : fixed_picture_names) {
-        if (base.size() >= p.compared && same_letters(base.substr(0, p.compared), p.prefix.substr(0, p.compared))) {
-            return mended(p.prefix.substr(0, p.compared));
+        if (base.size() >= p.prefix.size() && same_letters(base.substr(0, p.prefix.size()), p.prefix)) {
+            return mended(p.prefix);
         }
     }
     for (const std::string_view prefix : {"CG", "ZOPA"}) {
@@ -159,27 +159,47 @@ std::vector<std::vector<std::size_t>> shared_ids(std::span<const std::uint32_t> 
     return groups;
 }
 
+namespace {
+
+// The block and index a chunk ID stands for; `uid` is chunk_id(0, 0) or more.
+struct block_and_index {
+    std::int64_t block;
+    std::int64_t index;
+};
+block_and_index split_chunk_id(std::uint32_t uid) {
+    const std::int64_t step = chunk_id(1, 0) - chunk_id(0, 0);
+    return {(uid - chunk_id(0, 0)) / step, (uid - chunk_id(0, 0)) % step};
+}
+
+// The name prefix of the fixed picture with ID `uid`, if one has it.
+std::optional<std::string_view> fixed_picture_of_id(std::uint32_t uid) {
+    for (const auto& p : fixed_picture_names) {
+        if (static_cast<std::uint32_t>(p.id) == uid) {
+            return p.prefix;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> chunk_name_of_id(std::uint32_t uid) {
     if (uid < chunk_id(first_block, 0)) {
         return std::nullopt;
     }
-    const std::int64_t step = chunk_id(1, 0) - chunk_id(0, 0);
-    const auto block = static_cast<int>((uid - chunk_id(0, 0)) / step);
-    const auto index = static_cast<int>((uid - chunk_id(0, 0)) % step);
+    const auto [block, index] = split_chunk_id(uid);
     if (block > last_block || index >= strings_per_block) {
         return std::nullopt;
     }
-    return chunk_name(text_name[static_cast<std::size_t>(block - first_block)], index);
+    return chunk_name(text_name[static_cast<std::size_t>(block - first_block)], static_cast<int>(index));
 }
 
 std::string file_name_of_id(std::uint32_t uid, std::string_view extension) {
     if (auto name = chunk_name_of_id(uid)) {
         return *name;
     }
-    for (const auto& p : fixed_picture_names) {
-        if (static_cast<std::uint32_t>(p.id) == uid) {
-            return std::string(p.prefix.substr(0, p.compared)) + std::string(extension);
-        }
+    if (auto prefix = fixed_picture_of_id(uid)) {
+        return std::string(*prefix) + std::string(extension);
     }
     return "CG0" + std::to_string(uid) + std::string(extension);
 }
@@ -191,22 +211,16 @@ std::string uid_meaning(std::size_t k, std::uint32_t uid) {
     if (auto name = chunk_name_of_id(uid)) {
         return *name;
     }
-    for (const auto& p : fixed_picture_names) {
-        if (static_cast<std::uint32_t>(p.id) == uid) {
-            return "fixed picture " + std::string(p.prefix.substr(0, p.compared));
-        }
+    if (auto prefix = fixed_picture_of_id(uid)) {
+        return "fixed picture " + std::string(*prefix);
     }
-    char text[96];
     if (uid >= chunk_id(0, 0)) {
-        const std::int64_t step = chunk_id(1, 0) - chunk_id(0, 0);
-        std::snprintf(text, sizeof text, "chunk ID of block 0x%x index %u, outside cutter's chunks",
-                      static_cast<unsigned>((uid - chunk_id(0, 0)) / step),
-                      static_cast<unsigned>((uid - chunk_id(0, 0)) % step));
-    } else {
-        std::snprintf(text, sizeof text, "picture number %u or counted file %u", static_cast<unsigned>(uid),
-                      static_cast<unsigned>(uid));
+        const auto [block, index] = split_chunk_id(uid);
+        return common::format("chunk ID of block 0x%x index %u, outside cutter's chunks", static_cast<unsigned>(block),
+                              static_cast<unsigned>(index));
     }
-    return text;
+    return common::format("picture number %u or counted file %u", static_cast<unsigned>(uid),
+                          static_cast<unsigned>(uid));
 }
 
 }  // namespace palm

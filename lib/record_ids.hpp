@@ -26,22 +26,21 @@ constexpr std::int64_t chunk_id(std::int64_t block, std::int64_t index) {
     return 2500 + 20 * block + index;
 }
 
-// Picture names with a fixed ID: a base name whose first `compared`
-// characters equal those of `prefix` (case-sensitive) gets `id`. The entries
-// are tried in this order and the first match wins.
+// Picture names with a fixed ID: a base name that begins with `prefix`
+// (case-sensitive) gets `id`. The entries are tried in this order and the
+// first match wins.
 struct picture_name {
     std::string_view prefix;
-    std::size_t compared;
     std::int32_t id;
 };
 inline constexpr std::array<picture_name, 7> fixed_picture_names{{
-    {"CGRUMO", 6, 2499},
-    {"CGBLACK", 7, 2498},
-    {"ZOPA01", 6, 2497},
-    {"ZOPA02", 6, 2496},
-    {"ZOPA03", 6, 2495},
-    {"ZOPA04", 6, 2494},
-    {"ZOPA05", 6, 2493},
+    {"CGRUMO", 2499},
+    {"CGBLACK", 2498},
+    {"ZOPA01", 2497},
+    {"ZOPA02", 2496},
+    {"ZOPA03", 2495},
+    {"ZOPA04", 2494},
+    {"ZOPA05", 2493},
 }};
 
 // The counter that numbers the names of no recognised form, in call order.

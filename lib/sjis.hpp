@@ -3,8 +3,8 @@
 // EUC-JP to Shift_JIS; and Shift_JIS back to UTF-8 through the same table.
 //
 // The table is an object the caller owns (`sjis_table`): load it with
-// make_u2e_table, then convert with put_sjis; it counts the code units it
-// replaced. Nothing is process-wide.
+// make_u2e_table, then convert with put_sjis_units (get_script does, for a
+// chunk's text); it counts the code units it replaced. Nothing is process-wide.
 #pragma once
 
 #include <array>
