@@ -1,5 +1,5 @@
-// Reading an archive: the bounded reader, the header and record list, the
-// meaning of unique IDs, the listing and the structural check.
+// Reading an archive: opening peek's inputs, the listing and the structural
+// check.
 #include "peek.hpp"
 
 #include "cli.hpp"
@@ -14,17 +14,7 @@
 
 namespace peek {
 
-namespace {
-
-std::string format(const char* fmt, auto... args) {
-    const int n = std::snprintf(nullptr, 0, fmt, args...);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    std::snprintf(s.data(), s.size() + 1, fmt, args...);
-    return s;
-}
-
-
-}  // namespace
+using common::format;
 
 namespace {
 
@@ -51,9 +41,9 @@ common::file_ptr open_input(const std::string& path, std::string_view what) {
     return f;
 }
 
-open_archive open_archive_file(const std::string& path) {
+open_archive open_archive_file(const std::string& path, std::string_view what) {
     open_archive a;
-    a.file = open_input(path, "an archive");
+    a.file = open_input(path, what);
     a.source = common::byte_source::of_file(a.file.get());
     if (!a.source) {
         throw common::fatal_error("Can't open " + common::shown(path) + ".");
@@ -173,7 +163,8 @@ std::vector<problem> check_archive(const common::byte_source& src) {
         return problems;
     }
     std::array<std::uint8_t, 2> delimiter{};
-    const std::int64_t delimiter_at = palm::size_record_offset(n - 1) - 2;
+    const std::int64_t size_record_at = palm::size_record_offset(n - 1);
+    const std::int64_t delimiter_at = size_record_at - palm::delimiter_size;
     if (!src.read_at(delimiter_at, delimiter)) {
         error(format("delimiter: the archive is %" PRId64 " bytes and ends before the two bytes at %" PRId64, size,
                      delimiter_at));
@@ -183,9 +174,9 @@ std::vector<problem> check_archive(const common::byte_source& src) {
         error(format("delimiter: bytes %02X %02X at %" PRId64 ", not two zero bytes", static_cast<unsigned>(delimiter[0]),
                      static_cast<unsigned>(delimiter[1]), delimiter_at));
     }
-    if (index.entries[0].offset != palm::size_record_offset(n - 1)) {
+    if (index.entries[0].offset != size_record_at) {
         error(format("record 0: the size record lies at %" PRIu32 ", not right behind the delimiter at %" PRId64,
-                     index.entries[0].offset, palm::size_record_offset(n - 1)));
+                     index.entries[0].offset, size_record_at));
     }
     if (index.entries[0].uid != 0) {
         error(format("record 0: the size record has unique ID %" PRIu32 ", not 0", index.entries[0].uid));

@@ -61,26 +61,19 @@ block_view read_block(const common::byte_source& library, const palm::resource_l
 }
 
 std::string hex(std::int32_t v) {
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%" PRIx32, static_cast<std::uint32_t>(v));
-    return s;
+    return common::format("0x%" PRIx32, static_cast<std::uint32_t>(v));
 }
 
 }  // namespace
 
 bool print_library(std::FILE* out, const std::string& library, bool json) {
-    auto f = open_input(library, "a file");
-    const auto source = common::byte_source::of_file(f.get());
-    if (!source) {
-        throw common::fatal_error("Can't open " + common::shown(library) + ".");
-    }
+    const auto opened = open_archive_file(library, "a file");
+    const auto& source = opened.source;
     const std::int64_t size = source->size();
     palm::resource_list rlist;
     // What the scan finds wrong is what --library is asked to tell.
     try {
-        common::name_finding(common::shown(library), [&] { palm::scan_dll(*source, rlist); });
-    } catch (const common::finding&) {
-        throw;
+        palm::scan_dll(*source, rlist);
     } catch (const common::fatal_error& e) {
         throw common::finding(common::shown(library) + ": " + e.what());
     }

@@ -51,9 +51,9 @@ struct open_archive {
 // "Can't open <name>." (nothing, or a file that may not be read).
 common::file_ptr open_input(const std::string& path, std::string_view what);
 
-// Opens `path` as open_input does ("a folder, not an archive") and measures
-// it. Throws "Can't open <path>." when it cannot be measured.
-open_archive open_archive_file(const std::string& path);
+// Opens `path` as open_input does ("a folder, not <what>") and measures it.
+// Throws "Can't open <path>." when it cannot be measured.
+open_archive open_archive_file(const std::string& path, std::string_view what = "an archive");
 
 // Loads the font file's table into `table` (palm::make_u2e_table). A font
 // file that cannot be opened or read is refused in one line, as open_input
@@ -113,12 +113,14 @@ bool print_check(std::FILE* out, const std::string& archive_name, const common::
 void print_text(std::FILE* out, const common::byte_source& src, const palm::sjis_reader& reader);
 
 // --extract: writes every record into the folder `dir` (created when
-// missing): chunks as their chunk file name, the size record as
-// "size_record.bin", other records as "uid_<id>.bin"; a name already taken
-// gets "r<k>_" in front. Then writes "index.txt": a header line and one line
-// per record with record, unique ID, length, file name and meaning, separated
-// by tabs. Throws when a record's offsets make no sense or a file cannot be
-// written.
+// missing) under a name crate maps back to its unique ID
+// (palm::file_name_of_id: chunk names, the fixed picture names, "CG0<id>",
+// with ".bmp" when the bytes begin with "BM", else ".bin"); the size record
+// is "size_record.bin", and a name already taken goes into a folder "r<k>/".
+// Then writes "index.txt": a header line and one line per record with record,
+// unique ID, length, file name and meaning, separated by tabs; and
+// "files.lst", the files of records 1 on in record order, for crate -f.
+// Throws when a record's offsets make no sense or a file cannot be written.
 void extract_archive(const std::string& dir, const common::byte_source& src);
 
 // --verify: reads the library's 36 message blocks, makes each non-empty

@@ -21,8 +21,6 @@ namespace {
 
 struct library_chunk {
     std::string name;
-    std::uint32_t block = 0;
-    std::uint32_t index = 0;
     std::vector<std::uint8_t> text;
 };
 
@@ -30,13 +28,10 @@ struct library_chunk {
 // and bounded as cutter finds and bounds them, and makes the text of every
 // non-empty one.
 std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library, palm::sjis_table& table) {
-    auto f = open_input(library, "a file");
-    const auto source = common::byte_source::of_file(f.get());
-    if (!source) {
-        throw common::fatal_error("Can't open " + common::shown(library) + ".");
-    }
+    const auto opened = open_archive_file(library, "a file");
+    const auto& source = opened.source;
     palm::resource_list rlist;
-    palm::scan_dll(*source, rlist);  // the caller names the library in a failure
+    palm::scan_dll(*source, rlist);
     std::map<std::uint32_t, library_chunk> chunks;
     std::vector<std::uint8_t> units;
     std::vector<std::uint8_t> text(palm::text_buffer_size);
@@ -58,8 +53,7 @@ std::map<std::uint32_t, library_chunk> library_chunks(const std::string& library
                                           std::to_string(palm::text_buffer_size) + " bytes; cutter refuses it.");
             }
             chunks[static_cast<std::uint32_t>(palm::chunk_id(block, index))] = {
-                chunk, static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(index),
-                std::vector<std::uint8_t>(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n))};
+                chunk, std::vector<std::uint8_t>(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n))};
         }
     }
     return chunks;
