@@ -381,7 +381,8 @@ std::string listed(const std::vector<std::string>& names) {
 }  // namespace
 
 std::vector<std::string> archive_warnings(std::span<const std::string> names, std::span<const fileinfo> fi,
-                                          std::span<const std::uint32_t> ids) {
+                                          std::span<const std::uint32_t> ids,
+                                          std::span<const std::vector<std::size_t>> shared) {
     std::vector<std::string> warnings;
     for (std::size_t i = 0; i < fi.size(); ++i) {
         if (fi[i].name.empty()) {
@@ -400,7 +401,7 @@ std::vector<std::string> archive_warnings(std::span<const std::string> names, st
                                "holds at most " + std::to_string(palm::max_record_size));
         }
     }
-    for (const auto& group : palm::shared_ids(ids)) {
+    for (const auto& group : shared) {
         std::vector<std::string> sharing;
         for (const std::size_t i : group) {
             sharing.push_back(names[i].empty() ? "(an empty name)" : names[i]);
@@ -519,7 +520,8 @@ int crate_main(int argc, char** argv) {
                 refuse(f.name + ": this input file is the archive itself");
             }
         }
-        if (archive_size(fi) > palm::max_archive_size) {
+        const std::int64_t total = archive_size(fi);
+        if (total > palm::max_archive_size) {
             refuse(common::shown(archive) + ": the archive would be 4 GiB or more");
         }
         const auto num = static_cast<std::int32_t>(fi.size());
@@ -528,7 +530,8 @@ int crate_main(int argc, char** argv) {
         const auto ids = output_record_entry_header(fp, fi, uid, progress);
         // What the handheld will get wrong, once all IDs are known and before
         // a byte is copied; --strict stops here, the old archive kept.
-        const auto warnings = archive_warnings(names, fi, ids);
+        const auto shared = palm::shared_ids(ids);
+        const auto warnings = archive_warnings(names, fi, ids, shared);
         for (const auto& w : warnings) {
             std::fprintf(stderr, "warning: %s\n", w.c_str());
         }
@@ -550,9 +553,9 @@ int crate_main(int argc, char** argv) {
             std::count_if(fi.begin(), fi.end(), [](const fileinfo& f) { return f.name.empty(); }));
         std::fprintf(stderr, "%s: %s (the size record and %s), %lld bytes; %s not found, %s\n",
                      common::shown(archive).c_str(), common::count_text(fi.size() + 1, "record").c_str(),
-                     common::count_text(fi.size(), "file").c_str(), static_cast<long long>(archive_size(fi)),
+                     common::count_text(fi.size(), "file").c_str(), static_cast<long long>(total),
                      common::count_text(missing, "file").c_str(),
-                     common::count_text(palm::shared_ids(ids).size(), "shared unique ID").c_str());
+                     common::count_text(shared.size(), "shared unique ID").c_str());
         return 0;
     } catch (const std::bad_alloc&) {
         refuse(std::string("calloc: ") + std::strerror(ENOMEM));
@@ -603,8 +606,9 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
     }
     put2b(0, fp);  // attributes
     put2b(0, fp);  // version
-    put4b(static_cast<std::int32_t>(date.value_or(current_pilot_time())), fp);  // creation date
-    put4b(static_cast<std::int32_t>(date.value_or(current_pilot_time())), fp);  // modification date
+    const auto when = static_cast<std::int32_t>(date.value_or(current_pilot_time()));
+    put4b(when, fp);  // creation date
+    put4b(when, fp);  // modification date
     put4b(0, fp);  // last backup date
     put4b(0, fp);  // modification number
     put4b(0, fp);  // application info offset: none

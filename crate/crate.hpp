@@ -54,9 +54,11 @@ inline constexpr std::string_view usage_text = "usage: crate [-f filelist] archi
 
 // ---- command line, file list, file sizes --------------------------------
 
-// The whole program: reads the command line (`archive file_1 ... file_N` or
-// `-f filelist archive`), gathers and measures the input files and writes the
-// archive. The archive's name is followed as a shell redirection follows it
+// The whole program: reads the command line (`[-q|--quiet] [--strict]`, then
+// `archive file_1 ... file_N` or `-f filelist archive`), gathers and measures
+// the input files, prints archive_warnings (with --strict, any of them ends
+// the run before the archive is written), writes the archive and ends with
+// one closing line: records, bytes, files not found, shared unique IDs. The archive's name is followed as a shell redirection follows it
 // (common::resolve_output): a new file, or the regular file the name leads to,
 // is written under a temporary name that takes the final name (a link on the
 // way stays a link) only when the archive is complete, and only when that file
@@ -141,8 +143,8 @@ bool flush_archive(archive_stream& fp);
 // The writers below leave write errors to the stream's `failed` flag, which
 // the caller checks when it flushes the stream at the end.
 
-// Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates from
-// the system clock, type "DATA", the first four characters of `id` (zero
+// Writes the 78-byte header: `name` zero-padded to 32 bytes, both dates
+// `date` (when none is given, the system clock, read once), type "DATA", the first four characters of `id` (zero
 // bytes stand in for missing ones) and `num` records (low 16 bits). Throws
 // "the name length should be less than 32 chars." before writing anything
 // when `name` has 32 characters or more.
@@ -152,7 +154,8 @@ void output_header(archive_stream& fp, std::string_view name, std::string_view i
 // Writes the N + 1 record-list entries: the size record's entry, then one per
 // file with its offset and the low 24 bits of
 // palm::get_uid_from_filename(uid, name), called exactly once per file in
-// order, so that `uid` numbers the names of no recognised form.
+// order, so that `uid` numbers the names of no recognised form. Returns those
+// IDs, in order.
 std::vector<std::uint32_t> output_record_entry_header(archive_stream& fp, std::span<const fileinfo> fi,
                                                      palm::uid_counter& uid, std::FILE* progress = stderr);
 
@@ -186,10 +189,12 @@ bool output_record(archive_stream& fp, std::span<const fileinfo> fi, std::FILE* 
 // files `fi` (measured from `names`, in order) with the unique IDs `ids`, one
 // line each, without "warning: ": a name the rules would recognise but for
 // its case (palm::name_in_wanted_case), a file of more than
-// palm::max_record_size bytes, each unique ID shared by several files
-// (palm::shared_ids), and, in one line, the files that were not found.
+// palm::max_record_size bytes, each unique ID shared by several files (the
+// groups `shared`, from palm::shared_ids(ids)), and, in one line, the files
+// that were not found.
 std::vector<std::string> archive_warnings(std::span<const std::string> names, std::span<const fileinfo> fi,
-                                          std::span<const std::uint32_t> ids);
+                                          std::span<const std::uint32_t> ids,
+                                          std::span<const std::vector<std::size_t>> shared);
 
 // Write the low 4, 3 or 2 bytes of `val`, most significant first.
 void put4b(std::int32_t val, archive_stream& fp);
