@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -32,8 +36,20 @@ bool remove_outdated_chunk(const std::string& fname) {
     return true;
 }
 
-}  // namespace
+constexpr std::string_view usage_text = "usage: cutter rumomsg.dll fontfile";
 
+// One string of a message block, made ready before any file is touched.
+struct prepared_chunk {
+    std::string name;                  // its chunk file's name
+    std::size_t size = 0;              // the string's length in bytes; 0: an empty string
+    std::vector<std::uint8_t> stream;  // the chunk file's bytes
+    std::uint64_t unmapped = 0;        // code units without a mapping, replaced
+    std::vector<std::uint32_t> unmapped_characters;  // the first few of them, as code points
+};
+
+// Compresses `text` (the text and its NUL) with `state` and returns the
+// stream. Throws common::fatal_error "<filename>: the compressed text is
+// longer than 8000 bytes." when it would not fit the compressed buffer.
 std::vector<std::uint8_t> compress_script(const std::string& filename, std::span<const std::uint8_t> text,
                                           palm::lz77_state& state) {
     // The stream is made in a scratch buffer and kept at its own size: a run
@@ -48,6 +64,18 @@ std::vector<std::uint8_t> compress_script(const std::string& filename, std::span
     return {lz77buf.begin(), lz77buf.begin() + static_cast<std::ptrdiff_t>(lz.size)};
 }
 
+// Writes `stream` as the file `filename` in the current directory. Whatever
+// stands at that name but a folder is replaced, never opened or followed; a
+// file that already holds exactly the stream is left untouched, modification
+// time included, and false is returned. The stream is written under a
+// temporary name and renamed only when complete, so the file is never
+// half-written. Throws common::fatal_error
+//  - "Can't open <filename>." when the file cannot be created (a folder has
+//    its name);
+//  - "Can't write <filename>." when a write, the close or the rename fails,
+//    or "<filename>: in use by another program; the old file is kept" when
+//    another program holds it open (Windows); then an older file of that
+//    name stays as it was.
 bool write_chunk_file(const std::string& filename, std::span<const std::uint8_t> stream) {
     // A file that already holds the stream keeps its time stamp, so that a
     // rerun is cheap and a build tool sees only the chunks that changed.
@@ -67,10 +95,17 @@ bool write_chunk_file(const std::string& filename, std::span<const std::uint8_t>
     return true;
 }
 
-void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text, palm::lz77_state& state) {
-    write_chunk_file(filename, compress_script(filename, text, state));
-}
-
+// Makes the 16 strings of block `id` (one of palm::text_name) of `library`
+// ready: finds the block with palm::open_message, reads its strings in
+// sequence, and appends one prepared_chunk per string to `chunks`, with the
+// text converted through `table`, reflowed and compressed with `state`, the
+// run's encoder record. Writes nothing and prints nothing. Returns 0. Throws
+// common::fatal_error
+//  - whatever palm::open_message, read_string_length and read_string_text
+//    throw;
+//  - a line naming the chunk when its text with its NUL exceeds
+//    palm::text_buffer_size bytes or its stream `compressed_buffer_size`
+//    bytes (that chunk has been appended with its name and size).
 int convert(const common::byte_source& library, const palm::resource_list& r, std::string_view id,
             palm::sjis_table& table, palm::lz77_state& state, std::vector<prepared_chunk>& chunks) {
     palm::message_block mb = palm::open_message(library, r, id);
@@ -102,6 +137,11 @@ int convert(const common::byte_source& library, const palm::resource_list& r, st
     return 0;
 }
 
+// Prints the lines of a prepared chunk of a non-empty string on `out`: the
+// progress line "<chunk> (size = <bytes>)" unless `quiet`, and, when
+// characters had no mapping, the warning "<chunk>: characters without a
+// mapping in the font file replaced: <count> (U+00E9, U+4E02)", which names
+// the first few.
 void print_chunk_lines(std::FILE* out, const prepared_chunk& chunk, bool quiet) {
     if (!quiet) {
         std::fprintf(out, "%s (size = %d)\n", chunk.name.c_str(), static_cast<int>(chunk.size));
@@ -118,8 +158,6 @@ void print_chunk_lines(std::FILE* out, const prepared_chunk& chunk, bool quiet) 
     std::fprintf(out, "%s: characters without a mapping in the font file replaced: %llu (%s)\n", chunk.name.c_str(),
                  static_cast<unsigned long long>(chunk.unmapped), units.c_str());
 }
-
-namespace {
 
 constexpr std::string_view help_text =
     "cutter: turn a Windows title's message library into compressed chunk files\n"
@@ -143,6 +181,10 @@ constexpr std::string_view help_text =
 
 }  // namespace
 
+void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text, palm::lz77_state& state) {
+    write_chunk_file(filename, compress_script(filename, text, state));
+}
+
 int cutter_main(int argc, char** argv) {
     if (argc == 2 && common::answer_help_or_version(argv[1], "cutter", help_text)) {
         return 0;
@@ -163,7 +205,7 @@ int cutter_main(int argc, char** argv) {
     // The buffer outlives the stream that uses it (declared first).
     std::vector<char> read_buffer(256 * 1024);
     common::file_ptr fp = common::open_read_regular(library);
-    const auto source = fp ? common::byte_source::of_file(fp.get()) : std::nullopt;
+    const auto source = common::byte_source::of_file(fp.get());
     if (!source) {
         throw common::fatal_error("Can't open " + common::shown(library) + ".");
     }

@@ -3,10 +3,12 @@
 //
 // Every non-empty string goes through the chunk pipeline, always in this
 // order:
-//   get_script           UTF-16LE -> Shift_JIS with a closing NUL;
-//   rearrange_script     line breaks and spaces reflowed in place;
-//   put_compress_script  the text and its NUL as one LZSS stream, written as
-//                        the chunk file "<block>_<index>.txt".
+//   palm::make_chunk_text  UTF-16LE -> Shift_JIS with a closing NUL
+//                          (get_script), line breaks and spaces reflowed in
+//                          place (rearrange_script);
+//   compress_script        the text and its NUL as one LZSS stream, kept;
+//   write_chunk_file       the stream written as the chunk file
+//                          "<block>_<index>.txt".
 // The font file's table and the encoder's record live for the whole run and
 // are passed along in block and string order, so that every chunk file is
 // the same byte for byte from one run to the next. Every string of every
@@ -14,28 +16,20 @@
 // library cutter cannot read to its end leaves the folder as it was.
 //
 // Run-ending failures throw common::fatal_error with the one-line message;
-// progress lines and warnings go straight to standard error as they happen.
+// progress lines and warnings go to standard error.
 #pragma once
 
-#include "byte_source.hpp"
 #include "lzss.hpp"
-#include "pe_resources.hpp"
-#include "sjis.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace cutter {
 
 // Room for one chunk's stream: every text of up to 7111 bytes fits.
 inline constexpr std::size_t compressed_buffer_size = 8000;
-
-inline constexpr std::string_view usage_text = "usage: cutter rumomsg.dll fontfile";
 
 // The whole program: `cutter [-q|--quiet] [--strict] rumomsg.dll fontfile`.
 // A lone "-h" or "--help" prints the help, a lone "--version" the version, on
@@ -59,62 +53,9 @@ inline constexpr std::string_view usage_text = "usage: cutter rumomsg.dll fontfi
 // chunk files written before stay.
 int cutter_main(int argc, char** argv);
 
-// One string of a message block, made ready before any file is touched.
-struct prepared_chunk {
-    std::string name;                  // its chunk file's name
-    std::size_t size = 0;              // the string's length in bytes; 0: an empty string
-    std::vector<std::uint8_t> stream;  // the chunk file's bytes
-    std::uint64_t unmapped = 0;        // code units without a mapping, replaced
-    std::vector<std::uint32_t> unmapped_characters;  // the first few of them, as code points
-};
-
-// Makes the 16 strings of block `id` (one of palm::text_name) of `library`
-// ready: finds the block with palm::open_message, reads its strings in
-// sequence, and appends one prepared_chunk per string to `chunks`, with the
-// text converted through `table`, reflowed and compressed with `state`, the
-// run's encoder record. Writes nothing and prints nothing. Returns 0. Throws
-// common::fatal_error
-//  - whatever palm::open_message, read_string_length and read_string_text
-//    throw;
-//  - a line naming the chunk when its text with its NUL exceeds
-//    palm::text_buffer_size bytes or its stream `compressed_buffer_size`
-//    bytes (that chunk has been appended with its name and size).
-int convert(const common::byte_source& library, const palm::resource_list& r, std::string_view id,
-            palm::sjis_table& table, palm::lz77_state& state, std::vector<prepared_chunk>& chunks);
-
-// Prints the lines of a prepared chunk of a non-empty string on `out`: the
-// progress line "<chunk> (size = <bytes>)" unless `quiet`, and, when
-// characters had no mapping, the warning "<chunk>: characters without a
-// mapping in the font file replaced: <count> (U+00E9, U+4E02)", which names
-// the first few.
-void print_chunk_lines(std::FILE* out, const prepared_chunk& chunk, bool quiet);
-
-// Compresses `text` (the text and its NUL) with `state` and returns the
-// stream. Throws common::fatal_error "<filename>: the compressed text is
-// longer than 8000 bytes." when it would not fit the compressed buffer.
-std::vector<std::uint8_t> compress_script(const std::string& filename, std::span<const std::uint8_t> text,
-                                          palm::lz77_state& state);
-
-// Writes `stream` as the file `filename` in the current directory, as
-// put_compress_script does. Returns false, touching nothing, when the file
-// already holds exactly the stream.
-bool write_chunk_file(const std::string& filename, std::span<const std::uint8_t> stream);
-
-// Compresses `text` (the text and its NUL) with `state` and writes the stream
-// as the file `filename` in the current directory. Whatever stands at that
-// name but a folder is replaced, never opened or followed; a file that
-// already holds exactly the stream is left untouched, modification time
-// included. The stream is written under a temporary name and renamed only
-// when complete, so the file is never half-written. Throws
-// common::fatal_error
-//  - "<filename>: the compressed text is longer than 8000 bytes." when the
-//    stream would not fit the compressed buffer; the file is not touched;
-//  - "Can't open <filename>." when the file cannot be created (a folder has
-//    its name);
-//  - "Can't write <filename>." when a write, the close or the rename fails,
-//    or "<filename>: in use by another program; the old file is kept" when
-//    another program holds it open (Windows); then an older file of that
-//    name stays as it was.
+// compress_script, then write_chunk_file, for one text (the text and its
+// NUL): what the run does with each string, in one call. Throws what those
+// two throw; a stream that does not fit leaves the file untouched.
 void put_compress_script(const std::string& filename, std::span<const std::uint8_t> text, palm::lz77_state& state);
 
 }  // namespace cutter

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,15 +76,5 @@ int make_fontfile(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Every line ends in the one byte 0x0A, on Windows too.
-    common::set_binary_mode(stdout);  // the help and the version
-    common::set_binary_mode(stderr);
-    try {
-        return make_fontfile(argc, argv);
-    } catch (const common::fatal_error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "make-fontfile: %s\n", e.what());
-    }
-    return 1;
+    return common::run_main(make_fontfile, argc, argv, "make-fontfile", false);
 }
